@@ -26,7 +26,7 @@
 
 namespace kv {
 
-enum TFloatHeapOrder { hoSmallestFirst, hoLargestFirst };
+enum TFloatHeapOrder : int { hoSmallestFirst, hoLargestFirst };
 
 struct TFloatHeapEntry {
     TObject* Item;
