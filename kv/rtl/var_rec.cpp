@@ -132,11 +132,21 @@ bool VarRecToVariant(const TVarRec& Arg, Variant& Out) {
     case vtUnicodeString:
         Out = Variant(Utf16ToUtf8(Arg.AsWideString()));
         return true;
+    case vtPChar: {
+        // A null-terminated string is pushed as the string it points to; a null pointer is the
+        // empty string, as the host treats it.
+        const char* P = Arg.AsPChar();
+        Out = Variant(std::string(P != nullptr ? P : ""));
+        return true;
+    }
+    case vtPWideChar: {
+        const char16_t* P = Arg.AsPWideChar();
+        Out = Variant(P != nullptr ? Utf16ToUtf8(std::u16string_view(P)) : std::string());
+        return true;
+    }
     case vtPointer:
-    case vtPChar:
     case vtObject:
     case vtClass:
-    case vtPWideChar:
     case vtInterface:
         return false;
     }

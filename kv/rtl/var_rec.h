@@ -30,9 +30,9 @@
 //   vtInteger -> integer; vtBoolean -> boolean; vtChar, vtWideChar -> a string of that character;
 //   vtExtended -> double; vtString, vtAnsiString -> string; vtCurrency -> currency;
 //   vtVariant -> a copy of the variant; vtInt64 -> 64-bit integer; vtWideString, vtUnicodeString ->
-//   the text as a UTF-8 string.
-//   vtPointer, vtPChar, vtObject, vtClass, vtPWideChar, vtInterface -> nothing: the function
-//   returns false and leaves Out unchanged.
+//   the text as a UTF-8 string; vtPChar, vtPWideChar -> the string pointed to (empty for null).
+//   vtPointer, vtObject, vtClass, vtInterface -> nothing: the function returns false and leaves
+//   Out unchanged.
 #pragma once
 
 #include <concepts>
