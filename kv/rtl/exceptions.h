@@ -49,11 +49,14 @@ public:
 };
 
 namespace detail {
-inline const char* FormatArg(const std::string& S) { return S.c_str(); }
-inline const char* FormatArg(const char* S) { return S; }
+inline const char* FormatArg(const std::string& S) {
+    return S.c_str();
+}
+inline const char* FormatArg(const char* S) {
+    return S;
+}
 template <class T>
-    requires std::is_arithmetic_v<T>
-T FormatArg(T V) {
+requires std::is_arithmetic_v<T> T FormatArg(T V) {
     return V;
 }
 } // namespace detail

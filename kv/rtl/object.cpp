@@ -11,7 +11,9 @@ void TPersistent::Assign(const TPersistent* Source) {
         AssignError(nullptr);
 }
 
-void TPersistent::AssignTo(TPersistent* Dest) const { Dest->AssignError(this); }
+void TPersistent::AssignTo(TPersistent* Dest) const {
+    Dest->AssignError(this);
+}
 
 void TPersistent::AssignError(const TPersistent* Source) const {
     std::string SourceName = Source != nullptr ? Source->ClassName() : std::string("nil");

@@ -18,7 +18,8 @@ public:
     TObject& operator=(const TObject&) = delete;
     virtual ~TObject() = default;
 
-    // The class name as the library's users know it ("TKvGeneticAlgorithm"); each class overrides it.
+    // The class name as the library's users know it ("TKvGeneticAlgorithm"); each class overrides
+    // it.
     virtual std::string ClassName() const { return "TObject"; }
     // A printable form of the object; by default its class name.
     virtual std::string ToString() const { return ClassName(); }

@@ -77,11 +77,17 @@ private:
 TRandomSource& ThreadRandomSource();
 
 // A uniform double in [0, 1) from the calling thread's generator.
-inline double Random() { return ThreadRandomSource().NextDouble(); }
+inline double Random() {
+    return ThreadRandomSource().NextDouble();
+}
 // A uniform integer in [0, N) from the calling thread's generator; 0 for N <= 0.
-inline int32_t Random(int32_t N) { return ThreadRandomSource().NextBelow(N); }
+inline int32_t Random(int32_t N) {
+    return ThreadRandomSource().NextBelow(N);
+}
 // Seeds the calling thread's generator.
-inline void RandSeed(uint64_t Seed) { ThreadRandomSource().SetSeed(Seed); }
+inline void RandSeed(uint64_t Seed) {
+    ThreadRandomSource().SetSeed(Seed);
+}
 
 // The threshold T for which "Random() < P" and "(raw >> 11) < T" decide alike for every raw value:
 // 0 when P <= 0 (never), 2^53 when P >= 1 (always), else ceil(P * 2^53). Bulk code compares raw

@@ -5,7 +5,9 @@
 namespace kv {
 
 namespace {
-inline char FoldAscii(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
+inline char FoldAscii(char C) {
+    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
+}
 } // namespace
 
 bool SameText(std::string_view A, std::string_view B) noexcept {

@@ -1,9 +1,9 @@
 // Text helpers shared by every layer: ASCII case-insensitive comparison and the conversion between
 // an enumeration's identifiers and its ordinals.
 //
-// An enumeration's identifiers are given as a table indexed by ordinal ({"gtUnknown", "gtBoolean", ...}).
-// Looking an identifier up ignores ASCII case and reports "not found" as -1; the caller decides
-// whether that is an error.
+// An enumeration's identifiers are given as a table indexed by ordinal ({"gtUnknown", "gtBoolean",
+// ...}). Looking an identifier up ignores ASCII case and reports "not found" as -1; the caller
+// decides whether that is an error.
 #pragma once
 
 #include <span>
