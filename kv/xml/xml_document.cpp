@@ -34,7 +34,7 @@ constexpr const char* Indent = "  ";
 
 // Refuses what the parser accepts but this layer does not: a DOCTYPE, several root elements, and
 // nesting deeper than MaxXMLDepth. The depth is measured with a loop, before anything recurses
-// over the tree.
+// over the tree. (The offset of an element is that of its name, one past its '<'.)
 void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     pugi::xml_node Root;
     for (pugi::xml_node N = Tree.first_child(); N; N = N.next_sibling()) {
@@ -43,7 +43,7 @@ void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
                       N.offset_debug());
         if (N.type() == pugi::node_element) {
             if (Root)
-                LoadError("a second root element", Text, N.offset_debug());
+                LoadError("a second root element", Text, N.offset_debug() - 1);
             Root = N;
         }
     }
@@ -54,7 +54,7 @@ void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     for (;;) {
         if (Depth > MaxXMLDepth && N.type() == pugi::node_element)
             LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
-                      N.offset_debug());
+                      N.offset_debug() - 1);
         if (pugi::xml_node C = N.first_child()) {
             N = C;
             ++Depth;
