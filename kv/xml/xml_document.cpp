@@ -32,8 +32,23 @@ constexpr const char* Indent = "  ";
                            static_cast<int>(P.Line), static_cast<int>(P.Column)));
 }
 
+// Finds the first element below the root that stands deeper than MaxXMLDepth. The parser
+// library's traversal is a loop over the tree (no recursion) and stops at that element.
+class TDepthCheck final : public pugi::xml_tree_walker {
+public:
+    pugi::xml_node TooDeep;
+    bool for_each(pugi::xml_node& Node) override {
+        // depth() is 0 for the root element's children, which stand at level 2.
+        if (depth() + 2 > MaxXMLDepth && Node.type() == pugi::node_element) {
+            TooDeep = Node;
+            return false;
+        }
+        return true;
+    }
+};
+
 // Refuses what the parser accepts but this layer does not: a DOCTYPE, several root elements, and
-// nesting deeper than MaxXMLDepth. The depth is measured with a loop, before anything recurses
+// nesting deeper than MaxXMLDepth. The depth is measured by a loop, before anything recurses
 // over the tree. (The offset of an element is that of its name, one past its '<'.)
 void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     pugi::xml_node Root;
@@ -49,25 +64,11 @@ void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     }
     if (!Root)
         LoadError("no root element", Text, static_cast<ptrdiff_t>(Text.size()));
-    pugi::xml_node N = Root;
-    int Depth = 1;
-    for (;;) {
-        if (Depth > MaxXMLDepth && N.type() == pugi::node_element)
-            LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
-                      N.offset_debug() - 1);
-        if (pugi::xml_node C = N.first_child()) {
-            N = C;
-            ++Depth;
-            continue;
-        }
-        while (N != Root && !N.next_sibling()) {
-            N = N.parent();
-            --Depth;
-        }
-        if (N == Root)
-            break;
-        N = N.next_sibling();
-    }
+    TDepthCheck Check;
+    Root.traverse(Check);
+    if (Check.TooDeep)
+        LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
+                  Check.TooDeep.offset_debug() - 1);
 }
 
 // The document is held as UTF-8 and always saved as UTF-8: a declared encoding must say so.

@@ -184,19 +184,28 @@ inline bool IsContinuation(unsigned char B) {
     return (B & 0xC0) == 0x80;
 }
 
+constexpr uint64_t Highs = 0x8080808080808080ull;
+// Equal to Highs exactly when each of the eight bytes of W is 1..127. A byte 1..127 plus 0x7F
+// sets its top bit without a carry; a byte 0 does not set it, and a byte of 128 or more has its
+// top bit cleared by ~W (any carry it makes goes into a byte above it, and the result already
+// differs from Highs).
+inline uint64_t AsciiNonZero(uint64_t W) {
+    return (W + 0x7F7F7F7F7F7F7F7Full) & ~W & Highs;
+}
+
 } // namespace
 
 size_t FindInvalidUTF8(std::string_view Text) noexcept {
     const size_t N = Text.size();
     size_t I = 0;
     while (I < N) {
-        // Fast path: eight ASCII bytes none of which is NUL.
-        if (I + 8 <= N) {
-            uint64_t W;
-            std::memcpy(&W, Text.data() + I, 8);
-            constexpr uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
-            if ((W & Highs) == 0 && ((W - Ones) & ~W & Highs) == 0) {
-                I += 8;
+        // Fast path: blocks of 32 ASCII bytes none of which is NUL.
+        if (I + 32 <= N) {
+            uint64_t W[4];
+            std::memcpy(W, Text.data() + I, sizeof W);
+            if ((AsciiNonZero(W[0]) & AsciiNonZero(W[1]) & AsciiNonZero(W[2]) &
+                 AsciiNonZero(W[3])) == Highs) {
+                I += 32;
                 continue;
             }
         }

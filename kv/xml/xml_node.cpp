@@ -576,12 +576,12 @@ void SetNewItemText(pugi::xml_node E, const std::string_view* Text) {
 }
 } // namespace
 
-pugi::xml_node TXMLItems::Insert(int Index, const std::string_view* Text) {
+pugi::xml_node TXMLItems::Insert(int Index, const std::string_view* Text, bool Checked) {
     Refresh();
     int N = static_cast<int>(FItems.size());
     if (Index < 0 || Index > N)
         IndexError(Index, N);
-    if (Text)
+    if (Text && !Checked)
         CheckText(*Text, Site(Index));
     pugi::xml_node Before =
         Index < N ? pugi::xml_node(FItems[static_cast<size_t>(Index)]) : pugi::xml_node();
@@ -594,11 +594,11 @@ pugi::xml_node TXMLItems::Insert(int Index, const std::string_view* Text) {
     return E;
 }
 
-pugi::xml_node TXMLItems::Add(const std::string_view* Text) {
+pugi::xml_node TXMLItems::Add(const std::string_view* Text, bool Checked) {
     TXMLDocument& D = FOwner.Document();
     // A fresh cache stays fresh: the new item is the last child, so it is the last item.
     bool Fresh = FStamp == D.Stamp();
-    if (Text)
+    if (Text && !Checked)
         CheckText(*Text, Site(-1));
     pugi::xml_node E = FOwner.NewChildElement(FItemName);
     SetNewItemText(E, Text);

@@ -275,9 +275,10 @@ public:
     int Count() const;
     pugi::xml_node Item(int Index) const;
     // A new item as the last child of the owner's element (Index = Count) or before item Index,
-    // with the value Text when given (validated before anything changes).
-    pugi::xml_node Insert(int Index, const std::string_view* Text = nullptr);
-    pugi::xml_node Add(const std::string_view* Text = nullptr);
+    // with the value Text when given. Text is validated before anything changes unless Checked
+    // says it is known to be sound (the text form of a number or boolean).
+    pugi::xml_node Insert(int Index, const std::string_view* Text = nullptr, bool Checked = false);
+    pugi::xml_node Add(const std::string_view* Text = nullptr, bool Checked = false);
     void Clear();
     void Delete(int Index);
     int Remove(const std::shared_ptr<IXMLNode>& Node);

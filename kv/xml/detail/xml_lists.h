@@ -59,12 +59,12 @@ public:
     void Add(In Value) override {
         auto Text = ValueText(Value);
         std::string_view View = TextView(Text);
-        FItems.Add(&View);
+        FItems.Add(&View, IsNumberOrBoolean);
     }
     void Insert(int Index, In Value) override {
         auto Text = ValueText(Value);
         std::string_view View = TextView(Text);
-        FItems.Insert(Index, &View);
+        FItems.Insert(Index, &View, IsNumberOrBoolean);
     }
     T GetItem(int Index) const override {
         const char* V = NodeValue(FItems.Item(Index));
@@ -75,6 +75,9 @@ public:
     }
 
 private:
+    // The text forms of numbers and booleans are plain ASCII: no need to validate them.
+    static constexpr bool IsNumberOrBoolean = !std::is_same_v<T, std::string>;
+
     static auto ValueText(In Value) {
         if constexpr (std::is_same_v<T, bool>)
             return BooleanText(Value);
