@@ -36,7 +36,8 @@
 // were. A malformed document raises EXmlError with the parser's description and the line and
 // column. Entities are never expanded: the standard character references (&lt; &amp; &#x41; ...)
 // are decoded, and a document with a document type declaration (DOCTYPE) is refused as a whole,
-// so no entity declared in one can stand for text. A document with more than one root element, a
+// so no entity declared in one can stand for text (any other entity reference stays as its
+// literal text, "&name;"). A document with more than one root element, a
 // NUL character, invalid UTF-8 or UTF-16, or elements nested deeper than MaxXMLDepth is refused
 // likewise; the depth limit also holds for elements added through this layer (EXmlError). Comments
 // and processing instructions are dropped on loading; so is white space between elements, while

@@ -189,4 +189,17 @@ TEST(XMLNode, ManyHandlesAndLargeRemovalsStayConsistent) {
     Chromosomes->Clear();
     for (auto& C : Kept)
         EXPECT_FALSE(C->IsAttached());
+
+    // A removed element far larger than the number of live nodes: a node deep inside it is
+    // still found and detached.
+    auto Big = Chromosomes->Add();
+    auto Values = Big->GetGenes()->GetIntegerGeneValue();
+    for (int K = 0; K < 5000; ++K)
+        Values->Add(K);
+    auto Last = Values->GetNode(4999);
+    EXPECT_EQ(Last->GetAsInteger(), 4999);
+    Chromosomes->Remove(Big);
+    EXPECT_FALSE(Last->IsAttached());
+    EXPECT_THROW(Last->GetAsInteger(), EXmlError);
+    EXPECT_THROW(Values->GetCount(), EXmlError);
 }
