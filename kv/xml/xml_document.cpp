@@ -20,9 +20,12 @@ namespace {
 // text written with a CR reads back with it); the declaration and any DOCTYPE are kept so that
 // they can be checked; white space that is an element's only content is kept, white space between
 // elements is not. Comments and processing instructions are dropped.
+// Parsing as a fragment makes the parser keep text outside the root element (and accept any
+// number of root elements) instead of dropping it silently; CheckTree refuses both.
 constexpr unsigned ParseOptions = pugi::parse_cdata | pugi::parse_escapes |
                                   pugi::parse_wconv_attribute | pugi::parse_declaration |
-                                  pugi::parse_doctype | pugi::parse_ws_pcdata_single;
+                                  pugi::parse_doctype | pugi::parse_ws_pcdata_single |
+                                  pugi::parse_fragment;
 
 constexpr const char* Indent = "  ";
 
@@ -47,15 +50,18 @@ public:
     }
 };
 
-// Refuses what the parser accepts but this layer does not: a DOCTYPE, several root elements, and
-// nesting deeper than MaxXMLDepth. The depth is measured by a loop, before anything recurses
-// over the tree. (The offset of an element is that of its name, one past its '<'.)
+// Refuses what the parser accepts but this layer does not: a DOCTYPE, text outside the root
+// element, no or several root elements, and nesting deeper than MaxXMLDepth. The depth is
+// measured by a loop, before anything recurses over the tree. (The offset of an element is that
+// of its name, one past its '<'.)
 void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     pugi::xml_node Root;
     for (pugi::xml_node N = Tree.first_child(); N; N = N.next_sibling()) {
         if (N.type() == pugi::node_doctype)
             LoadError("a document type declaration (DOCTYPE), which is not accepted,", Text,
                       N.offset_debug());
+        if (N.type() == pugi::node_pcdata || N.type() == pugi::node_cdata)
+            LoadError("text outside the root element", Text, N.offset_debug());
         if (N.type() == pugi::node_element) {
             if (Root)
                 LoadError("a second root element", Text, N.offset_debug() - 1);

@@ -37,7 +37,7 @@
 // column. Entities are never expanded: the standard character references (&lt; &amp; &#x41; ...)
 // are decoded, and a document with a document type declaration (DOCTYPE) is refused as a whole,
 // so no entity declared in one can stand for text (any other entity reference stays as its
-// literal text, "&name;"). A document with more than one root element, a
+// literal text, "&name;"). A document with no or more than one root element, text outside it, a
 // NUL character, invalid UTF-8 or UTF-16, or elements nested deeper than MaxXMLDepth is refused
 // likewise; the depth limit also holds for elements added through this layer (EXmlError). Comments
 // and processing instructions are dropped on loading; so is white space between elements, while

@@ -132,9 +132,9 @@ TEST(XMLDocument, RefusesHostileInputWithAClearError) {
     PutUnit(Unpaired, 0xD800, 2, false);
     Unpaired += Utf16(U"</a>", false, false);
     const std::pair<std::string, const char*> Cases[] = {
-        {"", "No document element"},
-        {"  \n ", "No document element"},
-        {"<?xml version=\"1.0\"?>", "No document element"},
+        {"", "no root element"},
+        {"  \n ", "no root element"},
+        {"<?xml version=\"1.0\"?>", "no root element"},
         {"<GADomain><GenoType>", "line 1"},
         {"<GADomain><GenoType Size=\"3", "line 1"},
         {"<GADomain></GenoType>", "line 1"},
@@ -150,6 +150,9 @@ TEST(XMLDocument, RefusesHostileInputWithAClearError) {
         {Utf32(U"<a/>", false) + "xy", "multiple of 4"},
         {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a/>", "\"windows-1252\""},
         {"<a/><b/>", "second root element"},
+        {"junk<a/>", "text outside the root element at line 1, column 1"},
+        {"<?xml version=\"1.0\"?>\n<a/>\n  trailing", "text outside the root element at line 2"},
+        {"<![CDATA[x]]><a/>", "text outside the root element"},
         {"<!DOCTYPE a [<!ENTITY e \"boom\">]><a>&e;</a>", "DOCTYPE"},
         {"<!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 \"&lol;&lol;&lol;&lol;\">]>"
          "<lolz>&lol2;</lolz>",
