@@ -1,0 +1,384 @@
+#include "kv/rtl/exceptions.h"
+#include "kv/xml/detail/xml_impl.h"
+#include "kv/xml/detail/xml_input.h"
+#include "kv/xml/detail/xml_lists.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <new>
+#include <ostream>
+
+namespace kv {
+
+namespace detail {
+
+namespace {
+
+// Standard character references are decoded; line ends inside texts are kept as they stand (so a
+// text written with a CR reads back with it); the declaration and any DOCTYPE are kept so that
+// they can be checked; white space that is an element's only content is kept, white space between
+// elements is not. Comments and processing instructions are dropped.
+// Parsing as a fragment makes the parser keep text outside the root element (and accept any
+// number of root elements) instead of dropping it silently; CheckTree refuses both.
+constexpr unsigned ParseOptions = pugi::parse_cdata | pugi::parse_escapes |
+                                  pugi::parse_wconv_attribute | pugi::parse_declaration |
+                                  pugi::parse_doctype | pugi::parse_ws_pcdata_single |
+                                  pugi::parse_fragment;
+
+constexpr const char* Indent = "  ";
+
+[[noreturn]] void LoadError(const char* What, std::string_view Text, ptrdiff_t Offset) {
+    TTextPosition P = TextPosition(Text, Offset < 0 ? 0 : static_cast<size_t>(Offset));
+    throw EXmlError(Format("Cannot read the XML document: %s at line %d, column %d", What,
+                           static_cast<int>(P.Line), static_cast<int>(P.Column)));
+}
+
+// Finds the first element below the root that stands deeper than MaxXMLDepth. The parser
+// library's traversal is a loop over the tree (no recursion) and stops at that element.
+class TDepthCheck final : public pugi::xml_tree_walker {
+public:
+    pugi::xml_node TooDeep;
+    bool for_each(pugi::xml_node& Node) override {
+        // depth() is 0 for the root element's children, which stand at level 2.
+        if (depth() + 2 > MaxXMLDepth && Node.type() == pugi::node_element) {
+            TooDeep = Node;
+            return false;
+        }
+        return true;
+    }
+};
+
+// Refuses what the parser accepts but this layer does not: a DOCTYPE, text outside the root
+// element, no or several root elements, and nesting deeper than MaxXMLDepth. The depth is
+// measured by a loop, before anything recurses over the tree. (The offset of an element is that
+// of its name, one past its '<'.)
+void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
+    pugi::xml_node Root;
+    for (pugi::xml_node N = Tree.first_child(); N; N = N.next_sibling()) {
+        if (N.type() == pugi::node_doctype)
+            LoadError("a document type declaration (DOCTYPE), which is not accepted,", Text,
+                      N.offset_debug());
+        if (N.type() == pugi::node_pcdata || N.type() == pugi::node_cdata)
+            LoadError("text outside the root element", Text, N.offset_debug());
+        if (N.type() == pugi::node_element) {
+            if (Root)
+                LoadError("a second root element", Text, N.offset_debug() - 1);
+            Root = N;
+        }
+    }
+    if (!Root)
+        LoadError("no root element", Text, static_cast<ptrdiff_t>(Text.size()));
+    TDepthCheck Check;
+    Root.traverse(Check);
+    if (Check.TooDeep)
+        LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
+                  Check.TooDeep.offset_debug() - 1);
+}
+
+// The document is held as UTF-8 and always saved as UTF-8: a declared encoding must say so.
+void NormalizeDeclaration(pugi::xml_document& Tree) {
+    for (pugi::xml_node N = Tree.first_child(); N; N = N.next_sibling())
+        if (N.type() == pugi::node_declaration)
+            if (pugi::xml_attribute A = N.attribute("encoding"))
+                A.set_value("UTF-8");
+}
+
+std::string ReadAll(std::streambuf& Buffer) {
+    std::string Bytes;
+    size_t Used = 0;
+    Bytes.resize(1 << 16);
+    for (;;) {
+        std::streamsize N =
+            Buffer.sgetn(Bytes.data() + Used, static_cast<std::streamsize>(Bytes.size() - Used));
+        if (N <= 0)
+            break;
+        Used += static_cast<size_t>(N);
+        if (Used == Bytes.size())
+            Bytes.resize(Bytes.size() * 2);
+    }
+    Bytes.resize(Used);
+    return Bytes;
+}
+
+class TStringWriter final : public pugi::xml_writer {
+public:
+    explicit TStringWriter(std::string& Out) : FOut(Out) {}
+    void write(const void* Data, size_t Size) override {
+        FOut.append(static_cast<const char*>(Data), Size);
+    }
+
+private:
+    std::string& FOut;
+};
+
+// Writes to a stream buffer without letting an exception pass through the parser library; a
+// failure is remembered and reported after saving.
+class TStreamWriter final : public pugi::xml_writer {
+public:
+    explicit TStreamWriter(std::streambuf& Buffer) : FBuffer(Buffer) {}
+    void write(const void* Data, size_t Size) override {
+        if (FFailed)
+            return;
+        try {
+            auto N = static_cast<std::streamsize>(Size);
+            FFailed = FBuffer.sputn(static_cast<const char*>(Data), N) != N;
+        } catch (...) {
+            FFailed = true;
+        }
+    }
+    bool Failed() const { return FFailed; }
+
+private:
+    std::streambuf& FBuffer;
+    bool FFailed = false;
+};
+
+} // namespace
+
+TXMLDocument::TXMLDocument(std::string_view Version)
+    : FTree(std::make_unique<pugi::xml_document>()) {
+    if (Version.empty())
+        return;
+    CheckText(Version, TValueSite{"version", "xml", true});
+    pugi::xml_node D = FTree->append_child(pugi::node_declaration);
+    if (!D || !D.append_attribute("version").set_value(Version.data(), Version.size()) ||
+        !D.append_attribute("encoding").set_value("UTF-8"))
+        throw std::bad_alloc();
+}
+
+TXMLDocument::~TXMLDocument() = default;
+
+bool TXMLDocument::IsEmpty() const {
+    return !FTree->document_element();
+}
+
+std::shared_ptr<IXMLNode> TXMLDocument::GetDocumentElement() {
+    pugi::xml_node Root = FTree->document_element();
+    if (!Root)
+        return nullptr;
+    return Wrap(Root, PlainNodeClass);
+}
+
+std::string TXMLDocument::GetVersion() const {
+    for (pugi::xml_node N = FTree->first_child(); N; N = N.next_sibling())
+        if (N.type() == pugi::node_declaration)
+            if (pugi::xml_attribute A = N.attribute("version"))
+                return A.value();
+    return "1.0";
+}
+
+void TXMLDocument::Load(std::string_view Bytes) {
+    std::string Converted;
+    std::string_view Text = DecodeXMLInput(Bytes, Converted);
+    auto Tree = std::make_unique<pugi::xml_document>();
+    pugi::xml_parse_result R =
+        Tree->load_buffer(Text.data(), Text.size(), ParseOptions, pugi::encoding_utf8);
+    if (R.status == pugi::status_out_of_memory)
+        throw std::bad_alloc();
+    if (!R)
+        LoadError(R.description(), Text, R.offset);
+    CheckTree(*Tree, Text);
+    NormalizeDeclaration(*Tree);
+    // The new tree is sound: only now do the old one and its handles go.
+    DetachAll();
+    FTree = std::move(Tree);
+    Changed();
+}
+
+void TXMLDocument::LoadFromString(std::string_view Bytes) {
+    Load(Bytes);
+}
+
+void TXMLDocument::LoadFromStream(std::istream& Stream) {
+    std::streambuf* Buffer = Stream.rdbuf();
+    if (!Stream || !Buffer)
+        throw EXmlError("Cannot read the XML document: the stream is not readable");
+    std::string Bytes;
+    try {
+        Bytes = ReadAll(*Buffer);
+    } catch (const std::ios_base::failure& E) {
+        throw EXmlError(
+            Format("Cannot read the XML document: reading the stream failed (%s)", E.what()));
+    }
+    Load(Bytes);
+}
+
+void TXMLDocument::LoadFromFile(const std::string& FileName) {
+    std::ifstream File(FileName, std::ios::binary);
+    if (!File)
+        throw EXmlError(
+            Format("Cannot open the XML file \"%s\": %s", FileName, std::strerror(errno)));
+    std::string Bytes = ReadAll(*File.rdbuf());
+    if (File.bad())
+        throw EXmlError(Format("Cannot read the XML file \"%s\"", FileName));
+    try {
+        Load(Bytes);
+    } catch (const EXmlError& E) {
+        throw EXmlError(Format("%s (file \"%s\")", E.Message(), FileName));
+    }
+}
+
+std::string TXMLDocument::SaveToString() const {
+    std::string Out;
+    TStringWriter W(Out);
+    FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
+    return Out;
+}
+
+void TXMLDocument::SaveToStream(std::ostream& Stream) const {
+    std::streambuf* Buffer = Stream.rdbuf();
+    if (!Stream || !Buffer)
+        throw EXmlError("Cannot write the XML document: the stream is not writable");
+    TStreamWriter W(*Buffer);
+    FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
+    if (W.Failed()) {
+        try {
+            Stream.setstate(std::ios::badbit);
+        } catch (const std::ios_base::failure&) {
+            // The stream's own exception would not say what failed; ours below does.
+        }
+        throw EXmlError("Cannot write the XML document: writing to the stream failed");
+    }
+}
+
+void TXMLDocument::SaveToFile(const std::string& FileName) const {
+    std::string Text = SaveToString();
+    std::ofstream File(FileName, std::ios::binary | std::ios::trunc);
+    if (!File)
+        throw EXmlError(
+            Format("Cannot create the XML file \"%s\": %s", FileName, std::strerror(errno)));
+    File.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+    File.close();
+    if (!File)
+        throw EXmlError(Format("Cannot write the XML file \"%s\"", FileName));
+}
+
+// ---- handles ----
+
+void TXMLDocument::Attach(TXMLNode* Node, pugi::xml_node_struct* Element) {
+    FNodes.emplace(Element, Node);
+}
+
+void TXMLDocument::Release(TXMLNode* Node, pugi::xml_node_struct* Element) noexcept {
+    auto Range = FNodes.equal_range(Element);
+    for (auto It = Range.first; It != Range.second; ++It)
+        if (It->second == Node) {
+            FNodes.erase(It);
+            return;
+        }
+}
+
+std::shared_ptr<TXMLNode> TXMLDocument::Wrap(pugi::xml_node Node, const TXMLNodeClass& Class) {
+    auto Range = FNodes.equal_range(Node.internal_object());
+    for (auto It = Range.first; It != Range.second; ++It)
+        if (&It->second->NodeClass() == &Class)
+            if (std::shared_ptr<TXMLNode> Live = It->second->weak_from_this().lock())
+                return Live;
+    return Class.Create(TXMLNodeInit{shared_from_this(), Node, &Class});
+}
+
+std::shared_ptr<TXMLNode> TXMLDocument::BindRoot(const char* Tag, const TXMLNodeClass& Class,
+                                                 const char* InterfaceName) {
+    pugi::xml_node Root = FTree->document_element();
+    if (!Root) {
+        Root = FTree->append_child(Tag);
+        if (!Root)
+            throw std::bad_alloc();
+        Changed();
+    } else if (std::strcmp(Root.name(), Tag) != 0) {
+        throw EIntfCastError(Format("The document's root element \"%s\" does not bind as %s: "
+                                    "the root element must be \"%s\"",
+                                    Root.name(), InterfaceName, Tag));
+    }
+    return Wrap(Root, Class);
+}
+
+void TXMLDocument::RemoveChild(pugi::xml_node Parent, pugi::xml_node Child) {
+    DetachWithin(Child);
+    Parent.remove_child(Child);
+    Changed();
+}
+
+void TXMLDocument::DetachAll() noexcept {
+    for (auto& Entry : FNodes)
+        Entry.second->Detach();
+    FNodes.clear();
+}
+
+void TXMLDocument::DetachWithin(pugi::xml_node Root) {
+    if (FNodes.empty())
+        return;
+    // Either walk the removed subtree and look each node up, or test every live handle for being
+    // inside it, whichever is cheaper: the walk gives up after a budget proportional to the
+    // number of handles, and the handle test then runs instead.
+    std::vector<TXMLNode*> Found;
+    size_t Budget = FNodes.size() * 4 + 16;
+    bool Complete = true;
+    pugi::xml_node N = Root;
+    for (;;) {
+        if (Budget-- == 0) {
+            Complete = false;
+            break;
+        }
+        auto Range = FNodes.equal_range(N.internal_object());
+        for (auto It = Range.first; It != Range.second; ++It)
+            Found.push_back(It->second);
+        if (pugi::xml_node C = N.first_child()) {
+            N = C;
+            continue;
+        }
+        while (N != Root && !N.next_sibling())
+            N = N.parent();
+        if (N == Root)
+            break;
+        N = N.next_sibling();
+    }
+    if (!Complete) {
+        Found.clear();
+        for (auto& Entry : FNodes)
+            for (pugi::xml_node X(Entry.first); X; X = X.parent())
+                if (X == Root) {
+                    Found.push_back(Entry.second);
+                    break;
+                }
+    }
+    for (TXMLNode* H : Found) {
+        Release(H, H->Handle());
+        H->Detach();
+    }
+}
+
+} // namespace detail
+
+std::shared_ptr<IXMLDocument> NewXMLDocument(std::string_view Version) {
+    return std::make_shared<detail::TXMLDocument>(Version);
+}
+
+std::shared_ptr<IXMLDocument> LoadXMLDocument(const std::string& FileName) {
+    auto Doc = std::make_shared<detail::TXMLDocument>(std::string_view());
+    Doc->LoadFromFile(FileName);
+    return Doc;
+}
+
+std::shared_ptr<IXMLDocument> LoadXMLDocument(std::istream& Stream) {
+    auto Doc = std::make_shared<detail::TXMLDocument>(std::string_view());
+    Doc->LoadFromStream(Stream);
+    return Doc;
+}
+
+} // namespace kv
+
+namespace kv::detail {
+
+TXMLDocument& DocumentOf(const std::shared_ptr<IXMLDocument>& Doc) {
+    if (!Doc)
+        throw EXmlError("No XML document was given");
+    auto* D = dynamic_cast<TXMLDocument*>(Doc.get());
+    if (!D)
+        throw EIntfCastError("The XML document is not one of this library's documents");
+    return *D;
+}
+
+} // namespace kv::detail
