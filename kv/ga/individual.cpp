@@ -1,5 +1,6 @@
 #include "kv/ga/individual.h"
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "kv/ga/engine.h"
@@ -37,6 +38,25 @@ std::unique_ptr<TKvGABits> TKvGAIndividual::CreateDNA() {
     return std::make_unique<TKvGABits>(this);
 }
 
+namespace {
+
+// Makes Dest a copy of Source (size, bits and sign flag). Two plain TKvGABits are copied word by
+// word here, which is what their Assign does, without the casts of the general protocol; any
+// other chromosome class goes through its own Assign.
+void CopyChromosome(TKvGABits& Dest, const TKvGABits& Source) {
+    if (&Dest == &Source)
+        return;
+    if (typeid(Dest) == typeid(TKvGABits) && typeid(Source) == typeid(TKvGABits)) {
+        Dest.SetSize(Source.GetSize());
+        std::copy_n(Source.Words(), Source.WordCount(), Dest.Words());
+        Dest.PreserveSignBit = Source.PreserveSignBit;
+        return;
+    }
+    Dest.Assign(&Source);
+}
+
+} // namespace
+
 void TKvGAIndividual::Assign(const TPersistent* Source) {
     // Children are copied from their parents once per child and generation: take the exact class
     // by a type comparison before falling back on the general cast.
@@ -51,7 +71,7 @@ void TKvGAIndividual::Assign(const TPersistent* Source) {
     }
     FFitness = S->FFitness;
     FName = S->FName;
-    GetBits()->Assign(S->GetBits());
+    CopyChromosome(*GetBits(), *S->GetBits());
     Changed(false);
 }
 
