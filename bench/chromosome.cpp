@@ -10,9 +10,9 @@ namespace {
 void SetBitCounters(benchmark::State& State, int64_t Bits) {
     State.SetItemsProcessed(State.iterations() * Bits);
     // Seconds per bit; printed with an SI prefix, e.g. "per_bit=0.8ns".
-    State.counters["per_bit"] = benchmark::Counter(
-        static_cast<double>(Bits),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    State.counters["per_bit"] = benchmark::Counter(static_cast<double>(Bits),
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
 }
 
 void BM_Randomize(benchmark::State& State) {
