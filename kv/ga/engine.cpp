@@ -62,6 +62,7 @@ TKvGAGenes* TKvCustomGeneticAlgorithm::MakeGenes() const {
         throw EGAException(
             Format("%s.CreateGenes must return a genotype owned by the engine", ClassName()));
     FGenes = std::move(Genes);
+    Self->GenesSizeChange();
     return FGenes.get();
 }
 
@@ -168,7 +169,11 @@ void TKvCustomGeneticAlgorithm::GeneNotify(TKvGAGene* /*Item*/,
 void TKvCustomGeneticAlgorithm::GeneUpdate(TKvGAGene* /*Item*/) {}
 
 void TKvCustomGeneticAlgorithm::GenesSizeChange() {
-    const int32_t Total = GetGenes()->GetSize();
+    // A genotype that adds genes while it is being made reports before the engine holds it;
+    // MakeGenes catches up once it does.
+    if (FGenes == nullptr)
+        return;
+    const int32_t Total = FGenes->GetSize();
     if (Total > FGeneSize)
         SetGeneSize(Total);
 }

@@ -49,6 +49,10 @@
 // GeneSize. An exception inside a generation leaves the populations exchanged and the children
 // written so far, closes the update batch and passes on; Generation and OnEvolve stay untouched.
 //
+// Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
+// EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
+// `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
+//
 // Saving and loading are not part of this class yet.
 //
 // One thread at a time; every random draw comes from the calling thread's random source.

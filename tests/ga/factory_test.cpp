@@ -105,3 +105,27 @@ TEST(EngineFactories, AFactoryThatMakesNothingIsAnError) {
     EXPECT_THROW(Engine.GetPopulation(), EGAException);
     EXPECT_THROW(Engine.Initialize(), EGAException);
 }
+
+namespace {
+
+// A genotype that comes with a gene of its own.
+class TPresetGenes : public TKvGAGenes {
+public:
+    TPresetGenes(TPersistent* AOwner) : TKvGAGenes(AOwner) { Add()->SetSize(12); }
+};
+
+class TPresetEngine : public TKvGeneticAlgorithm {
+protected:
+    std::unique_ptr<TKvGAGenes> CreateGenes(const TKvGAGeneClass&) override {
+        return std::make_unique<TPresetGenes>(this);
+    }
+};
+
+} // namespace
+
+TEST(EngineFactories, AGenotypeMadeWithGenesSizesTheChromosomes) {
+    TPresetEngine Engine;
+    EXPECT_EQ(Engine.GetGenes()->GetCount(), 1);
+    EXPECT_EQ(Engine.GetGeneSize(), 12);
+    EXPECT_EQ(Engine.GetPopulation()->Add()->GetBits()->GetSize(), 12);
+}
