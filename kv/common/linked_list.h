@@ -23,15 +23,13 @@
 #include <utility>
 
 #include "kv/rtl/exceptions.h"
+#include "kv/rtl/list_index.h"
 #include "kv/rtl/object.h"
 
 namespace kv {
 
 // Message of an operation that needs a node on an empty list.
 inline constexpr const char* SListEmpty = "List is empty";
-// Message of an index outside a list; %i takes the index, %i the count.
-inline constexpr const char* SListIndexError =
-    "List index out of bounds (%i); the list holds %i nodes";
 // Message of Delete with a node the list does not hold.
 inline constexpr const char* SListNodeNotFound = "The node is not in this list";
 // The line break that text forms of lists put after each entry.
@@ -96,8 +94,7 @@ public:
 
     // The node at Index counted from the head; EListError when Index is outside 0..Count-1.
     TNode* GetNode(int Index) const {
-        if (Index < 0 || Index >= FCount)
-            throw EListError(Format(SListIndexError, Index, FCount));
+        CheckListIndex(Index, FCount);
         TNode* N = FHead;
         for (; Index > 0; --Index)
             N = Next(N);
