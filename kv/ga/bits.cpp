@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "kv/rtl/bit_words.h"
+#include "kv/rtl/cpu_features.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/random.h"
 
@@ -11,27 +12,41 @@ namespace kv {
 
 namespace {
 
-// Bit j of the result is the top bit of V[j] (that is Random(2) of that raw value), j < N <= 64.
-inline uint64_t TopBits(const uint64_t* V, size_t N) noexcept {
+// The mask loops below are written so that GCC vectorises them where the target has 64-bit lane
+// compares and per-lane shifts (AVX2); each word is built from up to 64 raw values of the stream.
+
+// Bit j of the result is the top bit of V[j] (that is, Random(2) of that raw value), j < N <= 64.
+[[gnu::always_inline]] inline uint64_t TopBits(const uint64_t* V, size_t N) noexcept {
     uint64_t M = 0;
-    for (size_t J = 0; J < N; ++J)
-        M |= (V[J] >> 63) << J;
+    if (N == 64) {
+        for (size_t J = 0; J < 64; ++J)
+            M |= (V[J] >> 63) << J;
+    } else {
+        for (size_t J = 0; J < N; ++J)
+            M |= (V[J] >> 63) << J;
+    }
     return M;
 }
 
 // Bit j of the result is set when raw value V[j] decides "Random() < P", given T =
-// MutationThreshold(P), j < N <= 64.
-inline uint64_t BelowThreshold(const uint64_t* V, size_t N, uint64_t T) noexcept {
+// MutationThreshold(P) (so (V[j] >> 11) < T), j < N <= 64.
+[[gnu::always_inline]] inline uint64_t BelowThreshold(const uint64_t* V, size_t N,
+                                                      uint64_t T) noexcept {
     uint64_t M = 0;
-    for (size_t J = 0; J < N; ++J)
-        M |= static_cast<uint64_t>((V[J] >> 11) < T) << J;
+    if (N == 64) {
+        for (size_t J = 0; J < 64; ++J)
+            M |= static_cast<uint64_t>((V[J] >> 11) < T) << J;
+    } else {
+        for (size_t J = 0; J < N; ++J)
+            M |= static_cast<uint64_t>((V[J] >> 11) < T) << J;
+    }
     return M;
 }
 
 // Takes Count values from the stream and hands them to Block(values, n, first bit index) in pieces
 // that never cross a 64-bit word boundary of the bit index.
 template <class BlockT>
-inline void ForEachDraw(TRandomSource& Source, size_t Count, BlockT Block) {
+[[gnu::always_inline]] inline void ForEachDraw(TRandomSource& Source, size_t Count, BlockT Block) {
     size_t I = 0;
     while (I < Count) {
         const size_t InWord = I & 63;
@@ -42,6 +57,48 @@ inline void ForEachDraw(TRandomSource& Source, size_t Count, BlockT Block) {
     }
 }
 
+// Bits 0 .. N - 1 of W := Random(2) each, in bit order.
+[[gnu::always_inline]] inline void RandomizeWords(uint64_t* W, size_t N, TRandomSource& Source) {
+    ForEachDraw(Source, N, [W](const uint64_t* V, size_t Got, size_t I) {
+        const size_t Shift = I & 63;
+        uint64_t& Word = W[I >> 6];
+        Word = (Word & ~(bitwords::LowMask(static_cast<unsigned>(Got)) << Shift)) |
+               (TopBits(V, Got) << Shift);
+    });
+}
+
+// Complements bit i of W, for i = 0 .. N - 1, when its draw is below the threshold T (T > 0).
+// Returns whether any bit flipped.
+[[gnu::always_inline]] inline bool MutateWords(uint64_t* W, size_t N, uint64_t T,
+                                               TRandomSource& Source) {
+    uint64_t Flipped = 0;
+    ForEachDraw(Source, N, [W, T, &Flipped](const uint64_t* V, size_t Got, size_t I) {
+        const uint64_t M = BelowThreshold(V, Got, T);
+        W[I >> 6] ^= M << (I & 63);
+        Flipped |= M;
+    });
+    return Flipped != 0;
+}
+
+void RandomizeBaseline(uint64_t* W, size_t N, TRandomSource& Source) {
+    RandomizeWords(W, N, Source);
+}
+bool MutateBaseline(uint64_t* W, size_t N, uint64_t T, TRandomSource& Source) {
+    return MutateWords(W, N, T, Source);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loops compiled for AVX2, chosen at run time; they give the same bits.
+__attribute__((target("avx2"))) void RandomizeAvx2(uint64_t* W, size_t N, TRandomSource& Source) {
+    RandomizeWords(W, N, Source);
+}
+__attribute__((target("avx2"))) bool MutateAvx2(uint64_t* W, size_t N, uint64_t T,
+                                                TRandomSource& Source) {
+    return MutateWords(W, N, T, Source);
+}
+#define KV_HAVE_AVX2_KERNELS 1
+#endif
+
 } // namespace
 
 void TKvGABits::Clear() noexcept {
@@ -49,14 +106,13 @@ void TKvGABits::Clear() noexcept {
 }
 
 void TKvGABits::Randomize() {
-    uint64_t* W = Words();
-    ForEachDraw(ThreadRandomSource(), static_cast<size_t>(GetSize()),
-                [W](const uint64_t* V, size_t N, size_t I) {
-                    const size_t Shift = I & 63;
-                    uint64_t& Word = W[I >> 6];
-                    Word = (Word & ~(bitwords::LowMask(static_cast<unsigned>(N)) << Shift)) |
-                           (TopBits(V, N) << Shift);
-                });
+    const size_t N = static_cast<size_t>(GetSize());
+#ifdef KV_HAVE_AVX2_KERNELS
+    static const auto Kernel = CpuHasAvx2() ? RandomizeAvx2 : RandomizeBaseline;
+    Kernel(Words(), N, ThreadRandomSource());
+#else
+    RandomizeBaseline(Words(), N, ThreadRandomSource());
+#endif
 }
 
 bool TKvGABits::Mutate(TGAProbability MutationProbability) {
@@ -68,14 +124,12 @@ bool TKvGABits::Mutate(TGAProbability MutationProbability) {
         ForEachDraw(Source, N, [](const uint64_t*, size_t, size_t) {});
         return false;
     }
-    uint64_t* W = Words();
-    uint64_t Flipped = 0;
-    ForEachDraw(Source, N, [W, T, &Flipped](const uint64_t* V, size_t Got, size_t I) {
-        const uint64_t M = BelowThreshold(V, Got, T);
-        W[I >> 6] ^= M << (I & 63);
-        Flipped |= M;
-    });
-    return Flipped != 0;
+#ifdef KV_HAVE_AVX2_KERNELS
+    static const auto Kernel = CpuHasAvx2() ? MutateAvx2 : MutateBaseline;
+    return Kernel(Words(), N, T, Source);
+#else
+    return MutateBaseline(Words(), N, T, Source);
+#endif
 }
 
 void TKvGABits::Invert(int32_t Offset, int32_t Len) {

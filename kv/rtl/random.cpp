@@ -1,6 +1,9 @@
 #include "kv/rtl/random.h"
 
+#include "kv/rtl/cpu_features.h"
+
 #include <cmath>
+#include <cstring>
 
 namespace kv {
 
@@ -13,8 +16,6 @@ uint64_t SplitMix64(uint64_t& X) {
     return Z ^ (Z >> 31);
 }
 
-inline uint64_t Rotl(uint64_t X, int K) { return (X << K) | (X >> (64 - K)); }
-
 } // namespace
 
 void TRandomSource::SetSeed(uint64_t Seed) {
@@ -25,35 +26,93 @@ void TRandomSource::SetSeed(uint64_t Seed) {
     FPos = BlockSize;
 }
 
+namespace {
+
+using TLaneState = uint64_t[4][TRandomSource::Lanes];
+
+// Two and four lanes of the generator in one vector (GCC vector extension). The sizes are spelt
+// out: GCC ignores vector_size with a size that depends on a template parameter.
+using TLaneVector2 = uint64_t __attribute__((vector_size(2 * sizeof(uint64_t))));
+using TLaneVector4 = uint64_t __attribute__((vector_size(4 * sizeof(uint64_t))));
+
+// Lanes of the generator, one vector per state word.
+template <class VectorT>
+struct TLaneGroup {
+    static constexpr int Width = sizeof(VectorT) / sizeof(uint64_t);
+    VectorT S0, S1, S2, S3;
+
+    [[gnu::always_inline]] void Load(const TLaneState& State, int First) {
+        std::memcpy(&S0, &State[0][First], sizeof S0);
+        std::memcpy(&S1, &State[1][First], sizeof S1);
+        std::memcpy(&S2, &State[2][First], sizeof S2);
+        std::memcpy(&S3, &State[3][First], sizeof S3);
+    }
+    [[gnu::always_inline]] void Store(TLaneState& State, int First) const {
+        std::memcpy(&State[0][First], &S0, sizeof S0);
+        std::memcpy(&State[1][First], &S1, sizeof S1);
+        std::memcpy(&State[2][First], &S2, sizeof S2);
+        std::memcpy(&State[3][First], &S3, sizeof S3);
+    }
+    // Writes the outputs of one xoshiro256+ step to Out and advances the lanes.
+    [[gnu::always_inline]] void Step(uint64_t* Out) {
+        const VectorT Value = S0 + S3;
+        std::memcpy(Out, &Value, sizeof Value);
+        const VectorT T = S1 << 17;
+        S2 ^= S0;
+        S3 ^= S1;
+        S1 ^= S2;
+        S0 ^= S3;
+        S2 ^= T;
+        S3 = (S3 << 45) | (S3 >> 19);
+    }
+};
+
+// Steps the 2 * Width lanes First .. First + 2 * Width - 1 through one block: lane L of step k goes
+// to Buffer[k * Lanes + L]. The two groups are independent, so both in flight hide a step's
+// latency, and their state stays in registers; each statement is one vector instruction at the
+// target's native width. The values are exactly those of stepping each lane on its own.
+template <class VectorT>
+[[gnu::always_inline]] inline void StepLanes(TLaneState& State, uint64_t* Buffer, int First) {
+    constexpr int Width = TLaneGroup<VectorT>::Width;
+    TLaneGroup<VectorT> A, B;
+    A.Load(State, First);
+    B.Load(State, First + Width);
+    for (int Step = 0; Step < TRandomSource::BlockSteps; ++Step) {
+        uint64_t* Out = Buffer + Step * TRandomSource::Lanes + First;
+        A.Step(Out);
+        B.Step(Out + Width);
+    }
+    A.Store(State, First);
+    B.Store(State, First + Width);
+}
+
+static_assert(TRandomSource::Lanes == 8, "the kernels below step eight lanes");
+
+// Baseline x86-64 (SSE2) and other targets: 16-byte vectors, two pairs of lanes in flight.
+void RefillBaseline(TLaneState& State, uint64_t* Buffer) {
+    StepLanes<TLaneVector2>(State, Buffer, 0);
+    StepLanes<TLaneVector2>(State, Buffer, 4);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same steps with 32-byte vectors, for processors with AVX2 (chosen at run time).
+__attribute__((target("avx2"))) void RefillAvx2(TLaneState& State, uint64_t* Buffer) {
+    StepLanes<TLaneVector4>(State, Buffer, 0);
+}
+#define KV_HAVE_AVX2_KERNELS 1
+#endif
+
+} // namespace
+
 void TRandomSource::Refill() {
-    // Lanes are kept in separate arrays per state word so that each statement below is a
-    // straight loop over the lanes, which vectorises.
-    uint64_t S0[Lanes], S1[Lanes], S2[Lanes], S3[Lanes];
-    for (int L = 0; L < Lanes; ++L) {
-        S0[L] = FState[0][L];
-        S1[L] = FState[1][L];
-        S2[L] = FState[2][L];
-        S3[L] = FState[3][L];
-    }
-    for (int Step = 0; Step < BlockSteps; ++Step) {
-        uint64_t* Out = FBuffer + Step * Lanes;
-        for (int L = 0; L < Lanes; ++L) {
-            Out[L] = S0[L] + S3[L];
-            uint64_t T = S1[L] << 17;
-            S2[L] ^= S0[L];
-            S3[L] ^= S1[L];
-            S1[L] ^= S2[L];
-            S0[L] ^= S3[L];
-            S2[L] ^= T;
-            S3[L] = Rotl(S3[L], 45);
-        }
-    }
-    for (int L = 0; L < Lanes; ++L) {
-        FState[0][L] = S0[L];
-        FState[1][L] = S1[L];
-        FState[2][L] = S2[L];
-        FState[3][L] = S3[L];
-    }
+#ifdef KV_HAVE_AVX2_KERNELS
+    // Chosen on first use (not at static initialisation, so a draw from another unit's static
+    // initialiser works too).
+    static const auto Kernel = CpuHasAvx2() ? RefillAvx2 : RefillBaseline;
+    Kernel(FState, FBuffer);
+#else
+    RefillBaseline(FState, FBuffer);
+#endif
     FPos = 0;
 }
 

@@ -6,8 +6,9 @@
 // fixed default seed.
 //
 // The generator is eight interleaved xoshiro256+ lanes: raw value number n of the stream comes
-// from lane n % 8. The lanes are stepped together, a block at a time, which the compiler turns into
-// vector code; the values handed out are buffered, so a single draw costs a load and an index
+// from lane n % 8. The lanes are stepped together, a block at a time, as vector code (16-byte
+// vectors on any x86-64; on processors with AVX2 a 32-byte version chosen at run time, giving the
+// same values); the values handed out are buffered, so a single draw costs a load and an index
 // increment. Because the stream is defined by the order in which values are handed out, a hot loop
 // that takes a block of raw values at once (Take) sees exactly the values that one Next() per
 // draw would have given, in the same order.

@@ -80,16 +80,10 @@ public:
     requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, wchar_t> &&
              !std::same_as<T, char8_t> && !std::same_as<T, char16_t> &&
              !std::same_as<T, char32_t> && !(std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)))
-        TVarRec(T V) {
-        if constexpr (sizeof(T) < sizeof(int32_t) ||
-                      (std::is_signed_v<T> && sizeof(T) == sizeof(int32_t))) {
-            FKind = vtInteger;
-            FValue = static_cast<int32_t>(V);
-        } else {
-            FKind = vtInt64;
-            FValue = static_cast<int64_t>(V);
-        }
-    }
+        TVarRec(T V)
+        : FKind(FitsInteger<T>() ? vtInteger : vtInt64),
+          FValue(FitsInteger<T>() ? TValue(static_cast<int32_t>(V))
+                                  : TValue(static_cast<int64_t>(V))) {}
     template <std::floating_point T>
     TVarRec(T V) : FKind(vtExtended), FValue(static_cast<double>(V)) {}
     TVarRec(char C) : FKind(vtChar), FValue(C) {}
@@ -149,6 +143,11 @@ private:
     TVarRec(TVarRecKind Kind, TValue Value) : FKind(Kind), FValue(std::move(Value)) {}
     template <class T>
     const T& Get(TVarRecKind K1, TVarRecKind K2) const;
+    // True when every value of the integer type T fits int32_t.
+    template <class T>
+    static constexpr bool FitsInteger() noexcept {
+        return sizeof(T) < sizeof(int32_t) || (std::is_signed_v<T> && sizeof(T) == sizeof(int32_t));
+    }
 
     TVarRecKind FKind;
     TValue FValue;

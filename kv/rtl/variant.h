@@ -49,13 +49,8 @@ public:
     requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, wchar_t> &&
              !std::same_as<T, char8_t> && !std::same_as<T, char16_t> &&
              !std::same_as<T, char32_t> && !(std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)))
-        Variant(T V) {
-        if constexpr (sizeof(T) < sizeof(int32_t) ||
-                      (std::is_signed_v<T> && sizeof(T) == sizeof(int32_t)))
-            FValue = static_cast<int32_t>(V);
-        else
-            FValue = static_cast<int64_t>(V);
-    }
+        Variant(T V)
+        : FValue(Stored(V)) {}
     template <std::floating_point T>
     Variant(T V) : FValue(static_cast<double>(V)) {}
     Variant(Currency V) : FValue(V) {}
@@ -84,6 +79,16 @@ public:
     }
 
 private:
+    // The alternative an integer is held in: int32_t when every value of T fits, else int64_t.
+    template <class T>
+    static constexpr auto Stored(T V) noexcept {
+        if constexpr (sizeof(T) < sizeof(int32_t) ||
+                      (std::is_signed_v<T> && sizeof(T) == sizeof(int32_t)))
+            return static_cast<int32_t>(V);
+        else
+            return static_cast<int64_t>(V);
+    }
+
     TValue FValue;
 };
 

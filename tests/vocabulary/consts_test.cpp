@@ -14,12 +14,10 @@ template <class E>
 void ExpectRoundTrips(std::initializer_list<const char*> Expected) {
     int Ordinal = 0;
     for (const char* Name : Expected) {
-        const E Value = static_cast<E>(Ordinal);
+        const E Value = static_cast<E>(Ordinal++);
         EXPECT_EQ(EnumToIdent(Value), Name);
-        EXPECT_EQ(IdentToEnum<E>(Name), Value) << Name;
-        EXPECT_EQ(TryIdentToEnum<E>(UpperCase(Name)), Value) << Name;
-        EXPECT_EQ(IdentToEnum<E>(LowerCase(Name)), Value) << Name;
-        ++Ordinal;
+        EXPECT_EQ(IdentToEnum<E>(UpperCase(Name)), Value) << Name;
+        EXPECT_EQ(TryIdentToEnum<E>(LowerCase(Name)), Value) << Name;
     }
     EXPECT_THROW(EnumToIdent(static_cast<E>(Ordinal)), EConvertError);
 }
@@ -39,11 +37,7 @@ TEST(Vocabulary, EnumerationIdentifiersRoundTripByOrdinal) {
                                        "esExecuting", "esInvalidOperation", "esInvalidState",
                                        "esError", "esFinishing", "esFinished"});
     ExpectRoundTrips<TExecutionLimit>({"elNumberOfSteps", "elNumberOfMilliseconds", "elNone"});
-}
 
-TEST(Vocabulary, UnknownIdentifierIsReportedWithItsText) {
-    EXPECT_FALSE(TryIdentToEnum<TGASelectionMethod>("smBest").has_value());
-    EXPECT_FALSE(TryIdentToEnum<TGASelectionMethod>("").has_value());
     EXPECT_FALSE(TryIdentToEnum<TGASelectionMethod>("smElitist ").has_value());
     try {
         IdentToEnum<TGAFitnessMethod>("fmBest");
@@ -56,38 +50,23 @@ TEST(Vocabulary, UnknownIdentifierIsReportedWithItsText) {
 TEST(Vocabulary, SetsUseOneBitPerOrdinal) {
     const TGAGeneticOperations AllOps{goCrossover, goMutate, goInvert};
     EXPECT_EQ(AllOps.Bits(), 0x07);
-    EXPECT_EQ(AllOps, TGAGeneticOperations::All());
     EXPECT_EQ(FinishedStates.Bits(), 0x03E0);
-    static_assert(sizeof(TGAGeneticOperations) == 1 && sizeof(TExecutionStates) == 2);
+    EXPECT_TRUE(FinishedStates.Contains(esError));
+    EXPECT_FALSE(FinishedStates.Contains(esExecuting));
 
     TGAGeneticOperations Ops;
-    EXPECT_TRUE(Ops.Empty());
     Ops.Include(goInvert).Include(goCrossover);
     EXPECT_EQ(Ops.Bits(), 0x05);
-    EXPECT_TRUE(Ops.Contains(goInvert));
     EXPECT_FALSE(Ops.Contains(goMutate));
-    Ops.Exclude(goCrossover).Exclude(goCrossover);
+    Ops.Exclude(goCrossover);
     EXPECT_EQ(Ops, TGAGeneticOperations{goInvert});
-    EXPECT_NE(Ops, AllOps);
     EXPECT_EQ((AllOps - Ops).Bits(), 0x03);
     EXPECT_EQ((Ops + TGAGeneticOperations{goMutate}).Bits(), 0x06);
     EXPECT_EQ((AllOps * Ops).Bits(), 0x04);
-
     // Bits of non-members never enter a set.
-    EXPECT_EQ(TGAGeneticOperations::FromBits(0xFF).Bits(), 0x07);
+    EXPECT_EQ(TGAGeneticOperations::FromBits(0xFF), AllOps);
     EXPECT_EQ(TExecutionStates::FromBits(0xFFFF).Bits(), 0x03FF);
     EXPECT_FALSE(TExecutionStates::All().Contains(static_cast<TExecutionState>(10)));
-    EXPECT_TRUE(FinishedStates.Contains(esError));
-    EXPECT_FALSE(FinishedStates.Contains(esExecuting));
-}
-
-TEST(Vocabulary, DefaultsHaveTheirValues) {
-    EXPECT_EQ(CROSSOVER_PROBABILITY, 0.98);
-    EXPECT_EQ(MUTATION_PROBABILITY, 0.01);
-    EXPECT_EQ(INVERSION_PROBABILITY, 0.1);
-    EXPECT_EQ(DEFAULT_ELITIST_PCT, 0.1);
-    EXPECT_EQ(DEFAULT_FITNESS_CUTOFF, 1.0);
-    EXPECT_EQ(DEFAULT_DIVERSITY_LIMIT, 0.02);
 }
 
 TEST(Vocabulary, MessagesFormatWithTheirArguments) {
@@ -95,29 +74,21 @@ TEST(Vocabulary, MessagesFormatWithTheirArguments) {
               "\"Blue\" is not a valid enumerated value");
     EXPECT_EQ(Format(SInvalidInstructionIndex, 7), "7 is an invalid instruction set encoding");
     EXPECT_EQ(Format(SUnknownInstruction, "PUSH"), "Unknown instruction \"PUSH\"");
-    EXPECT_STREQ(SNoFitnessFunction, "No fitness function defined");
-    EXPECT_STREQ(SNoSelectionFunction, "No custom selection function defined");
-    EXPECT_STREQ(SNoEnumerationFound, "No enumerated value found in chromosome");
-    EXPECT_STREQ(SInstructionNotUnique, "instruction name must be unique");
-    EXPECT_STREQ(SMissingVirtualMachine, "Missing Virtual Machine");
-    EXPECT_STREQ(SMissingGeneticProgram, "Missing Genetic Program Engine");
-    EXPECT_STREQ(SInvalidOperationCode, "INVALID OPERATION");
 }
 
-TEST(Vocabulary, ExceptionsNestGPInsideGAInsideKv) {
+TEST(Vocabulary, GPExceptionsAreGAExceptionsButNotTheOtherWayRound) {
     try {
         throw EGPException(SMissingVirtualMachine);
     } catch (const EGAException& E) {
         EXPECT_STREQ(E.what(), "Missing Virtual Machine");
     }
     EXPECT_THROW(throw EGAException(SNoFitnessFunction), EKvException);
-    EXPECT_THROW(throw EKvException("x"), kv::Exception);
     bool CaughtAsGP = false;
     try {
         throw EGAException(SNoFitnessFunction);
     } catch (const EGPException&) {
         CaughtAsGP = true;
-    } catch (const EGAException&) {
+    } catch (const kv::Exception&) {
     }
     EXPECT_FALSE(CaughtAsGP);
 }
