@@ -69,17 +69,11 @@ public:
         return Base::AddNode(std::move(Node));
     }
 
-    // Pushes a copy of Value; returns the new top node.
-    TVMExecutionStackNode* Push(const Variant& Value) {
-        std::unique_ptr<TVMExecutionStackNode> N = NewNode();
-        N->FValue = Value;
-        return AddNode(std::move(N));
-    }
-    TVMExecutionStackNode* Push(Variant&& Value) {
-        std::unique_ptr<TVMExecutionStackNode> N = NewNode();
-        N->FValue = std::move(Value);
-        return AddNode(std::move(N));
-    }
+    // Pushes a copy of Value; returns the new top node. (Out of line: inlined into a caller that
+    // pushes a constant, the variant's assignment draws a false maybe-uninitialized warning from
+    // g++ 12.)
+    TVMExecutionStackNode* Push(const Variant& Value);
+    TVMExecutionStackNode* Push(Variant&& Value);
 
     // Removes the top value and returns it; EListError (SListEmpty) on an empty stack.
     Variant Pop() {
@@ -98,7 +92,7 @@ public:
     // A copy of the value at Index (0 is the top).
     Variant GetItem(int Index) const { return GetNode(Index)->FValue; }
     // Replaces the value at Index (0 is the top); the order of the stack does not change.
-    void SetItem(int Index, const Variant& Value) { GetNode(Index)->FValue = Value; }
+    void SetItem(int Index, const Variant& Value);
 
     void Assign(const TPersistent* Source) override;
     void AssignTo(TPersistent* Dest) const override;

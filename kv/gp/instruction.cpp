@@ -43,11 +43,7 @@ void TVMInstruction::Assign(const TPersistent* Source) {
     TCollectionItem::Assign(Source);
 }
 
-void TVMInstruction::Execute(TVMExecutionStack* Stack) {
-    if (FOnExecute) {
-        FOnExecute(this, Stack, this);
-        return;
-    }
+void TVMInstruction::HandToMachine(TVMExecutionStack* Stack) {
     if (TVMInstructionSet* Set = GetCollection())
         if (TKvVirtualMachine* Machine = Set->GetOwner())
             Machine->Execute(Stack, this);

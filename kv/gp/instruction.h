@@ -79,9 +79,17 @@ public:
     void Assign(const TPersistent* Source) override;
 
     // Runs the instruction on Stack; see Execution above.
-    virtual void Execute(TVMExecutionStack* Stack);
+    virtual void Execute(TVMExecutionStack* Stack) {
+        if (FOnExecute)
+            FOnExecute(this, Stack, this);
+        else
+            HandToMachine(Stack);
+    }
 
 private:
+    // Execute without a callback of its own: the owning machine's OnExecuteInstruction, if any.
+    void HandToMachine(TVMExecutionStack* Stack);
+
     friend class TVMInstructionSet;
 
     std::string FName;

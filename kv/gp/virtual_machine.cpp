@@ -1,6 +1,7 @@
 #include "kv/gp/virtual_machine.h"
 
 #include <exception>
+#include <typeinfo>
 #include <utility>
 
 #include "kv/rtl/update_guard.h"
@@ -74,27 +75,48 @@ void TKvVirtualMachine::Compile() {
     FExecutionIndex = Count > 0 ? 0 : -1;
 }
 
-void TKvVirtualMachine::Execute() {
+#if defined(__GNUC__)
+#define KV_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define KV_ALWAYS_INLINE inline
+#endif
+
+bool TKvVirtualMachine::PrepareStep() {
     if (FExecutionState.Contains(esFinished))
-        return;
+        return false;
     if (!FExecutionState.Contains(esEncoded))
         Compile();
     if (!AddressesInstruction(FExecutionIndex)) {
         // Nothing to run: an empty program or an index written as -1.
         Finished();
-        return;
+        return false;
     }
+    return true;
+}
+
+KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
     FExecutionState.Include(esExecuting);
-    if (FOnExecuting)
+    int32_t Code;
+    if (FOnExecuting) {
         FOnExecuting(this);
-    // OnExecuting may have replaced the program; a position it no longer has counts as a code
-    // outside the set.
-    const int32_t Code = AddressesInstruction(FExecutionIndex)
-                             ? FEncodedProgram[static_cast<size_t>(FExecutionIndex)]
-                             : -1;
+        // OnExecuting may have replaced the program; a position it no longer has counts as a
+        // code outside the set.
+        Code = AddressesInstruction(FExecutionIndex)
+                   ? FEncodedProgram[static_cast<size_t>(FExecutionIndex)]
+                   : -1;
+    } else {
+        Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
+    }
     if (Code >= 0 && Code < FInstructionSet->GetCount()) {
         try {
-            FInstructionSet->GetItemUnchecked(Code)->Execute(FStack.get());
+            TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+            // Plain instructions, the usual case, are run without the virtual call so that
+            // Execute is inlined here; descendants get their override. (Comparing the type_info
+            // objects can only miss a match, never invent one; a miss takes the virtual call.)
+            if (&typeid(*Instruction) == &typeid(TVMInstruction))
+                Instruction->TVMInstruction::Execute(FStack.get());
+            else
+                Instruction->Execute(FStack.get());
         } catch (const std::exception& E) {
             FExecutionState.Exclude(esExecuting);
             FExecutionState.Include(esError);
@@ -114,9 +136,17 @@ void TKvVirtualMachine::Execute() {
         ++FExecutionIndex;
 }
 
+void TKvVirtualMachine::Execute() {
+    if (PrepareStep())
+        RunStep();
+}
+
 void TKvVirtualMachine::Execute(int NumSteps) {
     while (NumSteps > 0 && !IsFinished()) {
-        Execute();
+        // IsFinished has ruled out esFinished and an index outside the program; only a compile
+        // may be due.
+        if (FExecutionState.Contains(esEncoded) || PrepareStep())
+            RunStep();
         --NumSteps;
     }
 }
@@ -124,10 +154,6 @@ void TKvVirtualMachine::Execute(int NumSteps) {
 void TKvVirtualMachine::Execute(TVMExecutionStack* Stack, TVMInstruction* Item) {
     if (FOnExecuteInstruction)
         FOnExecuteInstruction(this, Stack, Item);
-}
-
-bool TKvVirtualMachine::IsFinished() const {
-    return !AddressesInstruction(FExecutionIndex) || !(FExecutionState * FinishedStates).Empty();
 }
 
 void TKvVirtualMachine::Finished() {

@@ -131,17 +131,20 @@ public:
     // See "ExecutionIndex writes" above.
     void SetExecutionIndex(int32_t Value) noexcept;
 
-    TExecutionStates GetExecutionState() const override { return FExecutionState; }
+    TExecutionStates GetExecutionState() const final { return FExecutionState; }
 
     // ---- running ----
 
     void Compile() override;
-    void Execute() override;
-    void Execute(int NumSteps) override;
+    void Execute() final;
+    void Execute(int NumSteps) final;
     // Runs OnExecuteInstruction(this, Stack, Item) if assigned; the instructions without a callback
     // of their own come here.
     void Execute(TVMExecutionStack* Stack, TVMInstruction* Item);
-    bool IsFinished() const override;
+    bool IsFinished() const final {
+        return !AddressesInstruction(FExecutionIndex) ||
+               !(FExecutionState * FinishedStates).Empty();
+    }
 
     // ---- loading ----
 
@@ -193,6 +196,10 @@ private:
     bool AddressesInstruction(int64_t Index) const noexcept {
         return Index >= 0 && Index < static_cast<int64_t>(FEncodedProgram.size());
     }
+    // A step in two halves: PrepareStep does the checks that may end the step early (false),
+    // RunStep runs the instruction at ExecutionIndex (which must address one).
+    bool PrepareStep();
+    void RunStep();
     template <class TArgs>
     void InitializeFromNames(const TStrings& AProgram, const TArgs& Args);
     template <class TArgs>
