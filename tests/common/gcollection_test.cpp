@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "kv/common/gcollection.h"
-#include "kv/rtl/exceptions.h"
 #include "kv/rtl/component.h"
+#include "kv/rtl/exceptions.h"
 #include "kv/rtl/strings.h"
 
 using namespace kv;
