@@ -61,7 +61,9 @@
 //   When Notify(cnAdded) or the following Update raises during Add/Insert, the item is taken out
 //   again (Notify(cnExtracting), errors of that call ignored) and deleted before the exception
 //   passes: the collection is as before, except that the ID counter has advanced. An exception from
-//   Notify(cnDeleting/cnExtracting) leaves the item in place.
+//   the move's Update in Insert leaves the item inserted at Index. An exception from
+//   Notify(cnDeleting/cnExtracting) leaves the item in place. When the new collection's hooks raise
+//   in SetCollection, the item ends outside any collection and the caller owns it.
 //
 // Errors: an index outside the list raises EListError naming the index and the count; inserting
 // an item that is not of the collection's item class raises EListError naming both classes.
