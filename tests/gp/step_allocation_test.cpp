@@ -7,6 +7,7 @@
 #include <new>
 
 #include "kv/gp/KvGeneticProgram.h"
+#include "kv/rtl/random.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KV_COUNT_ALLOCATIONS 0
@@ -66,5 +67,55 @@ TEST(StepAllocation, StepsAllocateNothingOnceTheStackHasGrown) {
     }
     EXPECT_EQ(Allocations - Before, 0);
     EXPECT_EQ(Served, 400);
+#endif
+}
+
+TEST(StepAllocation, EvaluatingIndividualsAllocatesNothingOnceTheBuffersHaveGrown) {
+#if !KV_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "allocation counting is off under AddressSanitizer";
+#else
+    TKvGPVirtualMachine VM;
+    TVMInstructionSet& Set = *VM.GetInstructionSet();
+    Set.Add()->SetName("push");
+    Set.Add()->SetName("dup");
+    Set.Add()->SetName("add");
+    Set.Add()->SetName("drop");
+    Set.Add()->SetName("served");
+    Set.GetItem(0)->SetOnExecute(
+        [](TObject*, TVMExecutionStack* Stack, TVMInstruction*) { Stack->Push(1); });
+    Set.GetItem(1)->SetOnExecute([](TObject*, TVMExecutionStack* Stack, TVMInstruction*) {
+        if (Stack->GetCount() > 0)
+            Stack->Push(Stack->GetTop());
+    });
+    Set.GetItem(2)->SetOnExecute([](TObject*, TVMExecutionStack* Stack, TVMInstruction*) {
+        if (Stack->GetCount() > 1)
+            Stack->Push(Stack->Pop().AsInteger() + Stack->Pop().AsInteger());
+    });
+    Set.GetItem(3)->SetOnExecute([](TObject*, TVMExecutionStack* Stack, TVMInstruction*) {
+        if (Stack->GetCount() > 0)
+            Stack->Pop();
+    });
+    TKvGeneticProgram GP;
+    GP.SetVM(&VM);
+    VM.SetGeneticAlgorithm(&GP);
+    GP.SetGeneSize(90); // 30 slots of 3 bits; 5, 6 and 7 are outside the set
+    GP.SetInitialPopulation(50);
+    GP.SetAutoExecution(true);
+    GP.SetOnInitializeStack([&](TObject*) { VM.GetStack()->Push(3); });
+    int Undecodable = 0;
+    GP.SetOnEvaluateFitness([&](TObject*, TKvGAIndividual*, TGAFitness& F) {
+        Undecodable += VM.GetExecutionState().Contains(esInvalidOperation);
+        F = VM.GetStack()->GetCount();
+    });
+    RandSeed(5);
+    GP.Initialize(); // grows the stack and the encoded program to their largest
+    GP.EvaluateFitness();
+
+    Undecodable = 0;
+    const long Before = Allocations;
+    for (int Round = 0; Round < 3; ++Round)
+        GP.EvaluateFitness();
+    EXPECT_EQ(Allocations - Before, 0);
+    EXPECT_GT(Undecodable, 0);
 #endif
 }
