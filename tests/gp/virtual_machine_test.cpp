@@ -343,6 +343,19 @@ TEST(VirtualMachine, MachineCallbackServesInstructionsWithoutOne) {
     EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
 }
 
+TEST(VirtualMachine, StepsRunOverriddenExecute) {
+    struct TCounting : TVMInstruction {
+        void Execute(TVMExecutionStack* Stack) override { Stack->Push("override"); }
+    };
+    TMachine M(1);
+    TGCollection<TVMInstruction> Holder(nullptr, TItemClassOf<TVMInstruction>::Of<TCounting>());
+    Holder.Add()->SetCollection(M.VM.GetInstructionSet());
+    M.VM.Initialize(TIntegerArray{1, 0}, TVarRecList{});
+    M.VM.Execute(5);
+    EXPECT_EQ(Contents(*M.VM.GetStack()), (std::vector<Variant>{"override"}));
+    EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
+}
+
 TEST(VirtualMachine, SettersCopyAndTheInterfaceDrivesTheMachine) {
     TMachine Source(1);
     Source.Item(0)->SetComment("c");
