@@ -292,11 +292,11 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
         2.5,                               // vtExtended
         TVarRec::FromShortString("short"), // vtString
         static_cast<const void*>(&Obj),    // vtPointer: nothing
-        TVarRec::FromPChar("raw"),         // vtPChar: nothing
+        TVarRec::FromPChar("raw"),         // vtPChar
         &Obj,                              // vtObject: nothing
         TVarRec::FromClass<TObject>(),     // vtClass: nothing
         u'w',                              // vtWideChar
-        TVarRec::FromPWideChar(u"pw"),     // vtPWideChar: nothing
+        TVarRec::FromPWideChar(u"pw"),     // vtPWideChar
         std::string("ansi"),               // vtAnsiString
         Currency::FromScaled(12345),       // vtCurrency
         Variant(int64_t(-9)),              // vtVariant
@@ -310,7 +310,9 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
                                    "c",
                                    2.5,
                                    "short",
+                                   "raw",
                                    "w",
+                                   "pw",
                                    "ansi",
                                    Currency::FromScaled(12345),
                                    int64_t(-9),
