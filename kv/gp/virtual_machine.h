@@ -62,8 +62,8 @@
 //   InitializeStack(argument list) clears the stack, pushes each argument in order (the last ends
 //     on top) and calls OnInitialize. Integers, booleans, floating-point numbers, currency amounts
 //     and variants are pushed as such; 64-bit integers as 64-bit integers; characters, short, long,
-//     null-terminated, 16-bit and wide strings as strings; pointers, objects, classes and interfaces
-//     push nothing. InitializeStack(list of texts) loads the list (line 0 on top, every
+//     null-terminated, 16-bit and wide strings as strings; pointers, objects, classes and
+//     interfaces push nothing. InitializeStack(list of texts) loads the list (line 0 on top, every
 //     value a string) and calls OnInitialize. Neither touches the state, the index or the program.
 //
 // ExecutionIndex writes: an unchanged value does nothing; below -1 stores -1; at or past the end of
