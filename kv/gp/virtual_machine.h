@@ -35,7 +35,9 @@
 //                     7. when ExecutionIndex (as the instruction left it) is at or past the last
 //                        instruction, or a member of FinishedStates is held, Finished; otherwise
 //                        ExecutionIndex moves on by one.
-//   Execute(N)      steps while N > 0 and not IsFinished(); N <= 0 does nothing.
+//   Execute(N)      steps while N > 0 and not IsFinished(); N <= 0 does nothing. A program that
+//                   was never compiled leaves IsFinished() true, so Execute(N) does nothing until
+//                   Compile, Initialize or a single Execute() has run.
 //   Finished        adds esFinishing, removes esExecuting, calls OnFinished, adds esFinished.
 //   Initialized     ExecutionIndex to 0 (-1 for an empty program), adds esInitialized, removes
 //                   esExecuting and every member of FinishedStates; the program can run again.
@@ -60,7 +62,7 @@
 //   InitializeStack(argument list) clears the stack, pushes each argument in order (the last ends
 //     on top) and calls OnInitialize. Integers, booleans, floating-point numbers, currency amounts
 //     and variants are pushed as such; 64-bit integers as 64-bit integers; characters, short, long,
-//     16-bit and wide strings as strings; pointers, null-terminated strings, objects, classes and
+//     null-terminated, 16-bit and wide strings as strings; pointers, objects, classes and
 //     interfaces push nothing. InitializeStack(list of texts) loads the list (line 0 on top, every
 //     value a string) and calls OnInitialize. Neither touches the state, the index or the program.
 //

@@ -292,11 +292,11 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
         2.5,                               // vtExtended
         TVarRec::FromShortString("short"), // vtString
         static_cast<const void*>(&Obj),    // vtPointer: nothing
-        TVarRec::FromPChar("raw"),         // vtPChar: nothing
+        TVarRec::FromPChar("raw"),         // vtPChar
         &Obj,                              // vtObject: nothing
         TVarRec::FromClass<TObject>(),     // vtClass: nothing
         u'w',                              // vtWideChar
-        TVarRec::FromPWideChar(u"pw"),     // vtPWideChar: nothing
+        TVarRec::FromPWideChar(u"pw"),     // vtPWideChar
         std::string("ansi"),               // vtAnsiString
         Currency::FromScaled(12345),       // vtCurrency
         Variant(int64_t(-9)),              // vtVariant
@@ -310,7 +310,9 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
                                    "c",
                                    2.5,
                                    "short",
+                                   "raw",
                                    "w",
+                                   "pw",
                                    "ansi",
                                    Currency::FromScaled(12345),
                                    int64_t(-9),
@@ -340,6 +342,19 @@ TEST(VirtualMachine, MachineCallbackServesInstructionsWithoutOne) {
     VM.Initialize(TIntegerArray{1, 1, 2, 0, 1, 2}, TVarRecList{});
     VM.Execute(100);
     EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{3}));
+    EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
+}
+
+TEST(VirtualMachine, StepsRunOverriddenExecute) {
+    struct TCounting : TVMInstruction {
+        void Execute(TVMExecutionStack* Stack) override { Stack->Push("override"); }
+    };
+    TMachine M(1);
+    TGCollection<TVMInstruction> Holder(nullptr, TItemClassOf<TVMInstruction>::Of<TCounting>());
+    Holder.Add()->SetCollection(M.VM.GetInstructionSet());
+    M.VM.Initialize(TIntegerArray{1, 0}, TVarRecList{});
+    M.VM.Execute(5);
+    EXPECT_EQ(Contents(*M.VM.GetStack()), (std::vector<Variant>{"override"}));
     EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
 }
 
