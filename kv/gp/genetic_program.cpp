@@ -34,8 +34,14 @@ void TKvGeneticProgram::SetVM(IKvGPVirtualMachine* Value) {
         return;
     if (FVMComponent != nullptr)
         FVMComponent->RemoveFreeNotification(this);
+    TComponent* Component = dynamic_cast<TComponent*>(Value);
+    // A machine that is already being destroyed could not tell us when it is gone.
+    if (Component != nullptr && Component->IsDestroying()) {
+        Value = nullptr;
+        Component = nullptr;
+    }
     FVM = Value;
-    FVMComponent = dynamic_cast<TComponent*>(Value);
+    FVMComponent = Component;
     FGPMachine = dynamic_cast<TKvGPVirtualMachine*>(Value);
     if (FVMComponent != nullptr)
         FVMComponent->FreeNotification(this);
@@ -135,17 +141,21 @@ TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {
     if (!GetOnEvaluateFitness())
         return 0;
     if (FAutoExecution) {
-        FSkipUndecodable = true;
+        // The flag is taken by the ExecuteIndividual called here; it is cleared on every path,
+        // so that a later direct call raises as usual.
+        struct TSkipScope {
+            bool& Flag;
+            explicit TSkipScope(bool& F) : Flag(F) { Flag = true; }
+            ~TSkipScope() { Flag = false; }
+        } Scope(FSkipUndecodable);
         try {
             ExecuteIndividual(Item);
         } catch (const EGPException&) {
-            FSkipUndecodable = false;
             // A machine other than TKvGPVirtualMachine, or an override of ExecuteIndividual,
             // reports an undecodable individual by the compile's exception.
             if (FVM == nullptr || !IsUndecodable(FVM->GetExecutionState()))
                 throw;
         }
-        FSkipUndecodable = false;
     }
     return TKvGeneticAlgorithm::EvaluateFitness(Item);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,14 @@ TEST(GeneticProgram, OtherErrorsStillPassOutOfEvaluation) {
     VM.SetGeneticAlgorithm(&GP);
     GP.SetOnInitializeStack([](TObject*) { throw EGPException("inputs unavailable"); });
     EXPECT_EQ(MessageOf([&] { GP.EvaluateFitness(Item); }), "inputs unavailable");
+    // Whatever ends an evaluation, a direct run afterwards raises on an undecodable individual.
+    GP.SetOnInitializeStack([](TObject*) { throw std::runtime_error("no inputs"); });
+    EXPECT_THROW(GP.EvaluateFitness(Item), std::runtime_error);
+    GP.SetOnInitializeStack(nullptr);
+    VM.UpdateGenes(GP.GetGenes());
+    GP.SetGeneSize(2);
+    Item->GetBits()->SetAsInteger(0, 1, 1); // slot 0 holds 1: outside the set of one
+    EXPECT_EQ(MessageOf([&] { GP.ExecuteIndividual(Item); }), "Unknown instruction \"1\"");
 }
 
 namespace {
