@@ -106,7 +106,8 @@ public:
     bool GetAutoExecution() const noexcept { return FAutoExecution; }
     void SetAutoExecution(bool Value) noexcept { FAutoExecution = Value; }
     IKvGPVirtualMachine* GetVM() const noexcept { return FVM; }
-    // Stores the machine (not owned) and watches it for destruction when it is a component.
+    // Stores the machine (not owned) and watches it for destruction when it is a component. A
+    // component that is already being destroyed is stored as nullptr.
     void SetVM(IKvGPVirtualMachine* Value);
     const TNotifyEvent& GetOnInitializeStack() const noexcept { return FOnInitializeStack; }
     void SetOnInitializeStack(TNotifyEvent Value) { FOnInitializeStack = std::move(Value); }

@@ -43,9 +43,10 @@
 // Binding (SetGeneticAlgorithm): binding another engine stops the free notification from the old
 // one and asks the new one for it; the machine does not own the engine. When the bound engine is
 // destroyed, GeneticAlgorithm becomes nullptr. Destroying the machine unbinds it first. Binding
-// does not lay the genes out; while an engine is bound, every addition, removal, rename or other
-// change of an instruction lays out that engine's genes again through UpdateGenes (once more at
-// the end of a batch of the instruction set).
+// does not lay the genes out (and an engine that is already being destroyed binds as nullptr);
+// while an engine is bound, every addition, removal, rename or other change of an instruction lays
+// out that engine's genes again through UpdateGenes (once more at the end of a batch of the
+// instruction set).
 //
 // Errors (EGPException; nothing is changed when one is raised before reading, as listed)
 //   "Missing Genetic Program Engine"  a one-argument form without a bound engine, or a null GA
