@@ -192,8 +192,8 @@ double Evaluate(const TGenotype& G, kv::TKvEncodedBits& Bits) {
 
 void PrintGenotype(const kv::TKvGeneticAlgorithm& GA) {
     const kv::TKvGAGenes* Genes = GA.GetGenes();
-    std::printf("Genotype: %d genes, %d bits per chromosome\n", Genes->GetCount(),
-                Genes->GetSize());
+    std::printf("Genotype: %d genes, %d bits per chromosome (%.0f possible chromosomes)\n",
+                Genes->GetCount(), Genes->GetSize(), std::ldexp(1.0, Genes->GetSize()));
     for (int I = 0; I < Genes->GetCount(); ++I) {
         const kv::TKvGAGene* Gene = Genes->GetItem(I);
         if (Gene->GetGeneType() == kv::gtBoolean && I > 0 && I + 1 < Genes->GetCount() &&
