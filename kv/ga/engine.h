@@ -1,0 +1,337 @@
+// TKvCustomGeneticAlgorithm and TKvGeneticAlgorithm: the genetic-algorithm engine.
+//
+// The engine is a component that owns a genotype (Genes), a current population (Population) and a
+// previous generation (PreviousGeneration), and breeds the population one generation at a time. The
+// caller adds genes, sets parameters and events, then calls Initialize (optional: the first Evolve
+// calls it) and Evolve() or Evolve(Generations). Fitness always comes from OnEvaluateFitness (or
+// from an override of EvaluateFitness(Item)).
+//
+// Construction and factories. A new engine has CrossoverProbability 0.98, InversionProbability 0.1,
+// MutationProbability 0.01, SelectionMethod smStochasticTournament (its routine installed in
+// OnSelection), FitnessCutoff 1.0, DiversityLimit 0.02, ElitistPct 0.1, TournamentField 2,
+// InitialPopulation 100 and Operations {goCrossover, goMutate, goInvert}; everything else is zero,
+// false, empty or unset. The genotype and the population are created through the overridable
+// factories CreateGenes and CreatePopulation on first access (Genes/Population, or any operation
+// that needs them), that is right after construction, so a derived engine's factories take part
+// even though C++ constructors do not dispatch virtually. The previous generation is created by
+// Initialize (or the PreviousGeneration writer) through CreatePopulation with the current
+// population's item class; the priority queue of elitist selection on first use.
+//
+// Ownership. The engine owns its genotype, both populations, the cumulative fitness array and the
+// priority queue; FittestIndividual only refers to an individual of the current population and is
+// cleared when that individual leaves. Writing Genes, Population or PreviousGeneration copies the
+// given collection into the engine's own. The destructor releases the priority queue, the
+// population, the previous generation, then the genotype.
+//
+// Property writers ignore values outside their range: probabilities, ElitistPct and DiversityLimit
+// outside 0..1, TournamentField below 2, enumerated values that name no member. InitialPopulation
+// stores a negative value as 0. GeneSize resizes every chromosome of the current population; it
+// grows on its own when the genotype outgrows it, and shrinks only when the caller sets it.
+//
+// A generation (Evolve): the two populations are exchanged (a double buffer: no individual is
+// allocated), then for each pair of places the selection routine picks two parents from the
+// previous generation and Reproduce overwrites the children in place; an odd population's last
+// child is made alone. The new population is scored, Generation advances, OnEvolve fires. The
+// whole generation runs inside an update batch of the population (closed on every path), so no
+// per-child change report reaches the engine.
+//
+// Events, in the order of one Evolve (unassigned events are skipped):
+//   OnInitialization, then OnEvaluateFitness per individual   (only when Initialize is due)
+//   per pair: OnSelection twice; OnInitializeChild child 1, child 2; OnCrossover child 1, child 2
+//   (goCrossover); OnMutation child 1, child 2 (goMutate); OnReproduction child 1, child 2.
+//   An odd last child: OnSelection twice; OnInitializeChild, OnCrossover, OnMutation, OnInversion
+//   (goInvert), OnReproduction. Inversion of a pair fires no event.
+//   OnEvaluateFitness per individual of the new population, in index order; OnEvolve.
+//
+// Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined") or with
+// custom selection and no OnSelection ("No custom selection function defined"), both before
+// anything of the generation happens; a selection routine that leaves no parent; a negative
+// GeneSize. An exception inside a generation leaves the populations exchanged and the children
+// written so far, closes the update batch and passes on; Generation and OnEvolve stay untouched.
+//
+// Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
+// EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
+// `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
+//
+// Saving and loading are not part of this class yet.
+//
+// One thread at a time; every random draw comes from the calling thread's random source.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kv/common/float_heap.h"
+#include "kv/ga/ga_events.h"
+#include "kv/ga/genes.h"
+#include "kv/ga/individual.h"
+#include "kv/ga/population.h"
+#include "kv/rtl/component.h"
+#include "kv/rtl/notify_event.h"
+#include "kv/vocabulary/KvGAConsts.h"
+
+namespace kv {
+
+class TKvCustomGeneticAlgorithm : public TComponent {
+public:
+    explicit TKvCustomGeneticAlgorithm(TComponent* AOwner = nullptr);
+    ~TKvCustomGeneticAlgorithm() override;
+
+    std::string ClassName() const override { return "TKvCustomGeneticAlgorithm"; }
+
+    // ---- lifecycle ----
+
+    // Fills the population up to InitialPopulation, lets OnInitialization initialise it or
+    // randomises every chromosome, scores the population, copies it into the previous generation,
+    // and resets Generation to 0.
+    virtual void Initialize();
+    // Breeds one generation (see the class comment). Does nothing on an empty population.
+    virtual void Evolve();
+    // Breeds up to Generations generations, stopping early at the fitness cut-off or the diversity
+    // limit when enabled; returns the number of generations actually evolved.
+    int32_t Evolve(int32_t Generations);
+
+    // Scores the whole current population and prepares the selection support data.
+    virtual void EvaluateFitness();
+    // The fitness of one individual: OnEvaluateFitness's result, or 0 when it is unassigned.
+    virtual TGAFitness EvaluateFitness(TKvGAIndividual* Item);
+    // The better of two individuals by FitnessMethod; Parent1 on equal fitness.
+    virtual TKvGAIndividual* Fittest(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2);
+
+    // Makes Child from Parent1 and Parent2: copy, then the operators of Operations, then
+    // OnReproduction.
+    virtual void Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                           TKvGAIndividual* Child);
+    // Makes two complementary children: Child1 starts as Parent1, Child2 as Parent2.
+    virtual void Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                           TKvGAIndividual* Child1, TKvGAIndividual* Child2);
+
+    // ---- owned collections ----
+
+    TKvGAGenes* GetGenes() { return FGenes ? FGenes.get() : MakeGenes(); }
+    const TKvGAGenes* GetGenes() const { return FGenes ? FGenes.get() : MakeGenes(); }
+    // Copies Value into the engine's genotype.
+    void SetGenes(const TKvGAGenes* Value);
+    // The current population. Evolve exchanges the two populations: read it afresh after Evolve.
+    TKvGAPopulation* GetPopulation() { return FPopulation ? FPopulation.get() : MakePopulation(); }
+    const TKvGAPopulation* GetPopulation() const {
+        return FPopulation ? FPopulation.get() : MakePopulation();
+    }
+    // Copies Value into the engine's population.
+    void SetPopulation(const TKvGAPopulation* Value);
+    // The generation the current one was bred from; nullptr before Initialize.
+    TKvGAPopulation* GetPreviousGeneration() noexcept { return FPreviousGeneration.get(); }
+    const TKvGAPopulation* GetPreviousGeneration() const noexcept {
+        return FPreviousGeneration.get();
+    }
+    // Creates the previous generation if needed, then copies Value into it.
+    void SetPreviousGeneration(const TKvGAPopulation* Value);
+
+    // ---- settings ----
+
+    int32_t GetGeneration() const noexcept { return FGeneration; }
+    void SetGeneration(int32_t Value) noexcept { FGeneration = Value; }
+    TGAFitness GetFitnessCutoff() const noexcept { return FFitnessCutoff; }
+    void SetFitnessCutoff(TGAFitness Value) noexcept { FFitnessCutoff = Value; }
+    TGAProbability GetMutationProbability() const noexcept { return FMutationProbability; }
+    void SetMutationProbability(TGAProbability Value) noexcept;
+    TGAProbability GetInversionProbability() const noexcept { return FInversionProbability; }
+    void SetInversionProbability(TGAProbability Value) noexcept;
+    TGAProbability GetCrossoverProbability() const noexcept { return FCrossoverProbability; }
+    void SetCrossoverProbability(TGAProbability Value) noexcept;
+    TGAProbability GetElitistPct() const noexcept { return FElitistPct; }
+    void SetElitistPct(TGAProbability Value) noexcept;
+    TGAProbability GetDiversityLimit() const noexcept { return FDiversityLimit; }
+    void SetDiversityLimit(TGAProbability Value) noexcept;
+    int32_t GetGeneSize() const noexcept { return FGeneSize; }
+    // Stores Value and resizes every chromosome of the current population. EGAException for a
+    // negative value.
+    void SetGeneSize(int32_t Value);
+    TGAFitnessMethod GetFitnessMethod() const noexcept { return FFitnessMethod; }
+    void SetFitnessMethod(TGAFitnessMethod Value) noexcept;
+    TGASelectionMethod GetSelectionMethod() const noexcept { return FSelectionMethod; }
+    // Stores the method and installs its routine in OnSelection (smCustom: unsets OnSelection).
+    void SetSelectionMethod(TGASelectionMethod Value);
+    int32_t GetTournamentField() const noexcept { return FTournamentField; }
+    void SetTournamentField(int32_t Value) noexcept;
+    TGACrossoverMethod GetCrossoverMethod() const noexcept { return FCrossoverMethod; }
+    void SetCrossoverMethod(TGACrossoverMethod Value) noexcept;
+    bool GetUseFitnessCutoff() const noexcept { return FUseFitnessCutoff; }
+    void SetUseFitnessCutoff(bool Value) noexcept { FUseFitnessCutoff = Value; }
+    bool GetUseDiversityLimit() const noexcept { return FUseDiversityLimit; }
+    void SetUseDiversityLimit(bool Value) noexcept { FUseDiversityLimit = Value; }
+    int32_t GetInitialPopulation() const noexcept { return FInitialPopulation; }
+    void SetInitialPopulation(int32_t Value) noexcept;
+    TGAGeneticOperations GetOperations() const noexcept { return FOperations; }
+    void SetOperations(TGAGeneticOperations Value) noexcept { FOperations = Value; }
+
+    // ---- results ----
+
+    TKvGAIndividual* GetFittestIndividual() const noexcept { return FFittestIndividual; }
+    TGAFitness GetMaxFitness() const noexcept { return FMaxFitness; }
+    TGAFitness GetMinFitness() const noexcept { return FMinFitness; }
+    TGAFitness GetAvgFitness() const noexcept { return FAvgFitness; }
+    // AvgFitness / MaxFitness, or +infinity when MaxFitness is 0.
+    TGAFitness GetDiversity() const noexcept;
+    bool GetInitialized() const noexcept { return FInitialized; }
+
+    // ---- events ----
+
+    const TNotifyEvent& GetOnEvolve() const noexcept { return FOnEvolve; }
+    void SetOnEvolve(TNotifyEvent Value) { FOnEvolve = std::move(Value); }
+    const TKvGAFitnessEvent& GetOnEvaluateFitness() const noexcept { return FOnEvaluateFitness; }
+    void SetOnEvaluateFitness(TKvGAFitnessEvent Value) { FOnEvaluateFitness = std::move(Value); }
+    const TKvGAMutationEvent& GetOnMutation() const noexcept { return FOnMutation; }
+    void SetOnMutation(TKvGAMutationEvent Value) { FOnMutation = std::move(Value); }
+    const TKvGAIndividualEvent& GetOnReproduction() const noexcept { return FOnReproduction; }
+    void SetOnReproduction(TKvGAIndividualEvent Value) { FOnReproduction = std::move(Value); }
+    const TKvGASelectionEvent& GetOnSelection() const noexcept { return FOnSelection; }
+    // An assigned routine makes SelectionMethod smCustom; an unassigned one installs roulette
+    // selection (SelectionMethod smRoulette).
+    void SetOnSelection(TKvGASelectionEvent Value);
+    const TKvGAInitializationEvent& GetOnInitialization() const noexcept {
+        return FOnInitialization;
+    }
+    void SetOnInitialization(TKvGAInitializationEvent Value) {
+        FOnInitialization = std::move(Value);
+    }
+    const TKvGAParentChildEvent& GetOnInitializeChild() const noexcept {
+        return FOnInitializeChild;
+    }
+    void SetOnInitializeChild(TKvGAParentChildEvent Value) {
+        FOnInitializeChild = std::move(Value);
+    }
+    const TKvGAMutationEvent& GetOnInversion() const noexcept { return FOnInversion; }
+    void SetOnInversion(TKvGAMutationEvent Value) { FOnInversion = std::move(Value); }
+    const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
+    void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
+
+protected:
+    // ---- factories (called on first access to Genes / Population, and for the previous
+    // generation); the result must be owned by this engine ----
+    virtual std::unique_ptr<TKvGAGenes> CreateGenes(const TKvGAGeneClass& ItemClass);
+    virtual std::unique_ptr<TKvGAPopulation>
+    CreatePopulation(const TKvGAIndividualClass& ItemClass);
+
+    // ---- notifications from the owned collections ----
+    // Hooks for descendants; the base does nothing.
+    virtual void GeneNotify(TKvGAGene* Item, TCollectionNotification Action);
+    virtual void GeneUpdate(TKvGAGene* Item);
+    // Grows GeneSize to the genotype's Size when that is larger.
+    virtual void GenesSizeChange();
+    // Added: sizes the chromosome to GeneSize. Leaving: the individual stops being the fittest
+    // (and the elitist queue built over its population is dropped).
+    virtual void PopulationNotify(TKvGAIndividual* Item, TCollectionNotification Action);
+    // Hook for descendants; the base does nothing.
+    virtual void PopulationUpdate(TKvGAIndividual* Item);
+
+    // ---- reproduction operators ----
+    // Child becomes a copy of Parent1; then OnInitializeChild.
+    virtual void InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                                 TKvGAIndividual* Child);
+    // One-point crossover of Parent1/Parent2 into Child1 and (when not nullptr) Parent2/Parent1
+    // into Child2, at one point chosen by CrossoverMethod, decided with CrossoverProbability.
+    virtual void Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                           TKvGAIndividual* Child1, TKvGAIndividual* Child2);
+    // Per-bit mutation of Item unless OnMutation vetoes it; true when a bit flipped.
+    virtual bool Mutate(TKvGAIndividual* Item);
+    // Inverts a random run of Item's bits with InversionProbability (OnInversion may decide);
+    // true when the inversion took place.
+    virtual bool Invert(TKvGAIndividual* Item);
+
+    // ---- selection ----
+    bool IsCustomSelection() const noexcept { return FSelectionMethod == smCustom; }
+    // Calls the routine in OnSelection. EGAException when none is in force or when it leaves no
+    // parent.
+    TKvGAIndividual* SelectParent(TKvGAPopulation* Population);
+    // The built-in routines (TKvGASelectionEvent's parameters).
+    void SelectRandom(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
+    void SelectRoulette(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
+    void SelectTournament(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
+    void SelectStochasticTournament(TObject* Sender, TKvGAPopulation* Population,
+                                    TKvGAIndividual*& Parent);
+    void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
+
+    // ---- evaluation support ----
+    // Fitness / FitnessSum, or 0 when the sum is 0.
+    TGAFitness GetNormalizedFitness(TGAFitness Fitness) const noexcept {
+        return FFitnessSum == 0 ? 0 : Fitness / FFitnessSum;
+    }
+    // Rebuilds the cumulative normalised fitnesses of the current population.
+    void CalculateCumulativeNormalizedFitnesses();
+    // Refills the priority queue with the current population, fittest first.
+    void PrioritizePopulation();
+
+    TGAFitness GetFitnessSum() const noexcept { return FFitnessSum; }
+    int32_t GetRouletteIndex() const noexcept { return FRouletteIndex; }
+    const TGAFitnessArray& GetCumNormFitnesses() const noexcept { return FCumNormFitnesses; }
+    // The elitist queue, or nullptr before it has been built.
+    const TFloatPriorityQueue* GetPriorityQueue() const noexcept { return FPriorityQueue.get(); }
+    // Stores Fitness in Item (for descendants that score individuals their own way).
+    static void StoreFitness(TKvGAIndividual* Item, TGAFitness Fitness) noexcept {
+        Item->FFitness = Fitness;
+    }
+
+private:
+    friend class TKvGAGenes;
+    friend class TKvGAPopulation;
+    friend class TKvGAIndividual;
+
+    TKvGAGenes* MakeGenes() const;
+    TKvGAPopulation* MakePopulation() const;
+    // The crossover point for a child of BitCount bits, drawn by CrossoverMethod.
+    int32_t CrossoverPoint(int32_t BitCount);
+    // Installs the built-in routine of Method in OnSelection.
+    void InstallSelectionRoutine(TGASelectionMethod Method);
+
+    int32_t FGeneration = 0;
+    TGAFitness FFitnessCutoff = 0;
+    TGAProbability FMutationProbability = 0;
+    TGAProbability FInversionProbability = 0;
+    TGAProbability FCrossoverProbability = 0;
+    TNotifyEvent FOnEvolve;
+    TKvGAFitnessEvent FOnEvaluateFitness;
+    TKvGAMutationEvent FOnMutation;
+    TKvGAIndividualEvent FOnReproduction;
+    mutable std::unique_ptr<TKvGAPopulation> FPopulation;
+    mutable std::unique_ptr<TKvGAGenes> FGenes;
+    TGAProbability FElitistPct = 0;
+    int32_t FGeneSize = 0;
+    TKvGAIndividual* FFittestIndividual = nullptr;
+    TGAFitnessMethod FFitnessMethod = fmMinimize;
+    TGASelectionMethod FSelectionMethod = smRoulette;
+    TKvGASelectionEvent FOnSelection;
+    int32_t FRouletteIndex = 0;
+    TGAFitness FMaxFitness = 0;
+    TGAFitness FMinFitness = 0;
+    TGAProbability FDiversityLimit = 0;
+    TGAFitness FAvgFitness = 0;
+    std::unique_ptr<TKvGAPopulation> FPreviousGeneration;
+    TKvGAInitializationEvent FOnInitialization;
+    int32_t FTournamentField = 0;
+    bool FInitialized = false;
+    TGACrossoverMethod FCrossoverMethod = cmGeneBoundary;
+    bool FUseFitnessCutoff = false;
+    bool FUseDiversityLimit = false;
+    TGAFitness FFitnessSum = 0;
+    TGAFitnessArray FCumNormFitnesses;
+    std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
+    // The population the priority queue was built from (its individuals are the queue's entries).
+    const TKvGAPopulation* FQueuePopulation = nullptr;
+    int32_t FInitialPopulation = 0;
+    TKvGAParentChildEvent FOnInitializeChild;
+    TKvGAMutationEvent FOnInversion;
+    TGAGeneticOperations FOperations;
+    TKvGACrossoverEvent FOnCrossover;
+};
+
+// The engine a host application places and configures; it adds nothing to
+// TKvCustomGeneticAlgorithm.
+class TKvGeneticAlgorithm : public TKvCustomGeneticAlgorithm {
+public:
+    using TKvCustomGeneticAlgorithm::TKvCustomGeneticAlgorithm;
+    std::string ClassName() const override { return "TKvGeneticAlgorithm"; }
+};
+
+} // namespace kv

@@ -1,0 +1,108 @@
+// Fitness evaluation, the population's statistics and the data selection needs.
+#include <cmath>
+#include <limits>
+
+#include "kv/ga/engine.h"
+
+namespace kv {
+
+namespace {
+
+// A fitness as a single-precision key, saturating to infinity instead of overflowing.
+float KeyOf(TGAFitness Fitness) noexcept {
+    constexpr double Max = std::numeric_limits<float>::max();
+    if (Fitness > Max)
+        return std::numeric_limits<float>::infinity();
+    if (Fitness < -Max)
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(Fitness);
+}
+
+} // namespace
+
+TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
+    TGAFitness Fitness = 0;
+    if (FOnEvaluateFitness)
+        FOnEvaluateFitness(this, Item, Fitness);
+    return Fitness;
+}
+
+void TKvCustomGeneticAlgorithm::EvaluateFitness() {
+    TKvGAPopulation* Population = GetPopulation();
+    const int Count = Population->GetCount();
+    if (Count == 0) {
+        FMaxFitness = 0;
+        FMinFitness = 0;
+        FAvgFitness = 0;
+        return;
+    }
+    // Items are fetched with the checked accessor: a fitness callback may change the population.
+    TKvGAIndividual* First = Population->GetItem(0);
+    FFittestIndividual = First;
+    const TGAFitness F0 = EvaluateFitness(First);
+    First->FFitness = F0;
+    FMaxFitness = F0;
+    FMinFitness = F0;
+    FAvgFitness = F0;
+    FFitnessSum = F0;
+    for (int K = 1; K < Count; ++K) {
+        TKvGAIndividual* Item = Population->GetItem(K);
+        const TGAFitness F = EvaluateFitness(Item);
+        Item->FFitness = F;
+        FFitnessSum += F;
+        // The fittest so far is gone if a callback removed it; the current individual replaces it.
+        FFittestIndividual =
+            FFittestIndividual != nullptr ? Fittest(FFittestIndividual, Item) : Item;
+        FAvgFitness += F;
+        if (F < FMinFitness)
+            FMinFitness = F;
+        else if (F > FMaxFitness)
+            FMaxFitness = F;
+    }
+    FAvgFitness /= Count;
+    switch (FSelectionMethod) {
+    case smRoulette:
+    case smStochasticTournament:
+        CalculateCumulativeNormalizedFitnesses();
+        break;
+    case smElitist:
+        PrioritizePopulation();
+        break;
+    default:
+        break;
+    }
+}
+
+void TKvCustomGeneticAlgorithm::CalculateCumulativeNormalizedFitnesses() {
+    const TKvGAPopulation* Population = GetPopulation();
+    const int Count = Population->GetCount();
+    FCumNormFitnesses.resize(static_cast<size_t>(Count));
+    if (Count == 0)
+        return;
+    TGAFitness Sum = GetNormalizedFitness(Population->GetItemUnchecked(0)->GetFitness());
+    FCumNormFitnesses[0] = Sum;
+    for (int K = 1; K < Count; ++K) {
+        Sum += GetNormalizedFitness(Population->GetItemUnchecked(K)->GetFitness());
+        FCumNormFitnesses[static_cast<size_t>(K)] = Sum;
+    }
+}
+
+void TKvCustomGeneticAlgorithm::PrioritizePopulation() {
+    if (FPriorityQueue == nullptr)
+        FPriorityQueue = std::make_unique<TFloatPriorityQueue>();
+    FPriorityQueue->Clear();
+    FPriorityQueue->SetOrder(FFitnessMethod == fmMaximize ? hoLargestFirst : hoSmallestFirst);
+    TKvGAPopulation* Population = GetPopulation();
+    for (TCollectionItem* Item : Population->Items())
+        FPriorityQueue->Push(Item, KeyOf(static_cast<TKvGAIndividual*>(Item)->GetFitness()));
+    FQueuePopulation = Population;
+}
+
+TKvGAIndividual* TKvCustomGeneticAlgorithm::Fittest(TKvGAIndividual* Parent1,
+                                                    TKvGAIndividual* Parent2) {
+    if (FFitnessMethod == fmMaximize)
+        return Parent1->GetFitness() >= Parent2->GetFitness() ? Parent1 : Parent2;
+    return Parent1->GetFitness() <= Parent2->GetFitness() ? Parent1 : Parent2;
+}
+
+} // namespace kv

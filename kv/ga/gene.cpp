@@ -1,0 +1,353 @@
+#include "kv/ga/gene.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "kv/ga/bits.h"
+#include "kv/ga/engine.h"
+#include "kv/ga/genes.h"
+#include "kv/rtl/convert.h"
+#include "kv/rtl/exceptions.h"
+#include "kv/vocabulary/ga_exceptions.h"
+#include "kv/vocabulary/ga_messages.h"
+
+namespace kv {
+
+namespace {
+
+// 2 to the power N, in floating point (N may be negative or very large).
+double Pow2(int32_t N) noexcept {
+    return std::ldexp(1.0, N);
+}
+
+// Rounds to the nearest integer, halves to the even neighbour, whatever the floating-point
+// environment's rounding mode. Value is finite.
+double RoundHalfEven(double Value) noexcept {
+    const double Floor = std::floor(Value);
+    const double Fraction = Value - Floor;
+    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
+        return Floor + 1.0;
+    return Floor;
+}
+
+// A bound rounded to the nearest integer of type T (halves to even) and saturated to T's range,
+// so that a bound beyond the type's range (or infinite) never makes an undefined conversion.
+template <class T>
+T RoundedBound(double Value) noexcept {
+    constexpr double Lowest = static_cast<double>(std::numeric_limits<T>::min());
+    // The upper limit as a double is 2^31 or 2^63, one above the largest value of T.
+    constexpr double AboveHighest = -Lowest;
+    if (std::isnan(Value))
+        return 0;
+    const double R = RoundHalfEven(std::isinf(Value) ? (Value > 0 ? AboveHighest : Lowest) : Value);
+    if (R >= AboveHighest)
+        return std::numeric_limits<T>::max();
+    if (R <= Lowest)
+        return std::numeric_limits<T>::min();
+    return static_cast<T>(R);
+}
+
+// A double converted to single precision, saturating to infinity instead of overflowing.
+float ToSingle(double Value) noexcept {
+    constexpr double Max = std::numeric_limits<float>::max();
+    if (Value > Max)
+        return std::numeric_limits<float>::infinity();
+    if (Value < -Max)
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(Value);
+}
+
+} // namespace
+
+TKvGAGene::~TKvGAGene() {
+    // Leave the genotype while still a whole gene, so that its re-layout can read this gene.
+    if (TCollectionItem::GetCollection() != nullptr) {
+        try {
+            TCollectionItem::SetCollection(nullptr);
+        } catch (...) {
+            // A destructor cannot report the hook's failure; the base destructor unlists the gene.
+        }
+    }
+}
+
+TKvGAGenes* TKvGAGene::GetCollection() const noexcept {
+    return dynamic_cast<TKvGAGenes*>(TCollectionItem::GetCollection());
+}
+
+std::string TKvGAGene::GetDisplayName() const {
+    return FName.empty() ? TCollectionItem::GetDisplayName() : FName;
+}
+
+void TKvGAGene::Assign(const TPersistent* Source) {
+    const auto* S = dynamic_cast<const TKvGAGene*>(Source);
+    if (S == nullptr) {
+        TCollectionItem::Assign(Source);
+        return;
+    }
+    const int32_t OldSize = FSize;
+    FGeneType = S->FGeneType;
+    FName = S->FName;
+    FSize = S->FSize;
+    if (IsEnumeration())
+        EnsureEnumerations()->Assign(S->EnsureEnumerations()); // may set Size through SetSize
+    else
+        FEnumerations.reset();
+    FMaxValue = S->FMaxValue;
+    FMinValue = S->FMinValue;
+    FPreserveSignBit = S->FPreserveSignBit;
+    Changed(false);
+    // A copied Size must not leave the genes after this one overlapping it: re-lay them (and let
+    // the engine grow its chromosomes) as a size change would, without touching the copied range.
+    if (FSize != OldSize) {
+        if (TKvGAGenes* Genes = GetCollection())
+            Genes->SizeChange(GetIndex());
+    }
+}
+
+void TKvGAGene::SetName(const std::string& Value) {
+    if (Value == FName)
+        return;
+    FName = Value;
+    Changed(false);
+}
+
+void TKvGAGene::SetSize(int32_t Value) {
+    if (Value < 0)
+        throw EGAException(Format("Gene size must not be negative: %i", Value));
+    if (Value == FSize)
+        return;
+    if (TKvGAGenes* Genes = GetCollection()) {
+        // The genotype's end after the change: this gene's new end plus the genes after it.
+        int64_t End = int64_t(FOffset) + Value;
+        for (int I = GetIndex() + 1; I < Genes->GetCount(); ++I)
+            End += Genes->GetItem(I)->GetSize();
+        if (End > std::numeric_limits<int32_t>::max())
+            throw EGAException(
+                Format("Gene size %i would make the genotype longer than 2147483647 bits", Value));
+    }
+    FSize = Value;
+    SizeChange();
+}
+
+void TKvGAGene::SizeChange() {
+    RecalcMinMax();
+    if (TKvGAGenes* Genes = GetCollection())
+        Genes->SizeChange(GetIndex());
+}
+
+void TKvGAGene::SetGeneType(TGeneType Value) {
+    if (Value == FGeneType || Value < gtUnknown || Value > gtEnumeration)
+        return;
+    FGeneType = Value;
+    RecalcMinMax();
+    Changed(false);
+}
+
+void TKvGAGene::SetPreserveSignBit(bool Value) {
+    if (Value == FPreserveSignBit)
+        return;
+    FPreserveSignBit = Value;
+    RecalcMinMax();
+}
+
+void TKvGAGene::RecalcMinMax() {
+    switch (FGeneType) {
+    case gtInteger:
+    case gtFloat: {
+        const double Range = Pow2(FPreserveSignBit ? FSize - 1 : FSize);
+        FMinValue = FPreserveSignBit ? -Range : 0.0;
+        FMaxValue = Range - 1;
+        break;
+    }
+    case gtEnumeration:
+        FMinValue = 0;
+        FMaxValue = EnsureEnumerations()->GetCount() - 1;
+        break;
+    default:
+        break;
+    }
+}
+
+void TKvGAGene::SetMaxValue(double Value) {
+    if (Value == FMaxValue)
+        return;
+    FMaxValue = Value;
+    switch (FGeneType) {
+    case gtInteger:
+    case gtFloat:
+        if (FMaxValue - FMinValue < Pow2(FSize) * 2)
+            FMinValue = FMaxValue - Pow2(FSize);
+        break;
+    case gtEnumeration: {
+        const double Count = EnsureEnumerations()->GetCount();
+        if (!(FMaxValue - FMinValue > Count))
+            FMinValue = FMaxValue - Count;
+        break;
+    }
+    default:
+        break;
+    }
+    if (FGeneType != gtBoolean && !FPreserveSignBit && FMinValue < 0)
+        FMinValue = 0;
+}
+
+void TKvGAGene::SetMinValue(double Value) {
+    if (Value == FMinValue)
+        return;
+    FMinValue = Value;
+    switch (FGeneType) {
+    case gtInteger:
+    case gtFloat:
+        if (FMaxValue - FMinValue > Pow2(FSize) - 1 || FMaxValue < FMinValue)
+            FMaxValue = Pow2(FSize) + FMinValue - 1;
+        break;
+    case gtEnumeration:
+        FMaxValue = EnsureEnumerations()->GetCount() + FMinValue - 1;
+        break;
+    default:
+        break;
+    }
+}
+
+TStringList* TKvGAGene::EnsureEnumerations() const {
+    if (FEnumerations == nullptr) {
+        // The list is a part of the gene; creating it on first access (also from a const reader)
+        // does not change the gene's observable state.
+        auto List = std::make_unique<TStringList>();
+        TKvGAGene* Self = const_cast<TKvGAGene*>(this);
+        List->SetOnChange([Self](TObject* Sender) { Self->EnumerationsChange(Sender); });
+        FEnumerations = std::move(List);
+    }
+    return FEnumerations.get();
+}
+
+TStrings* TKvGAGene::GetEnumerations() {
+    return EnsureEnumerations();
+}
+
+const TStrings* TKvGAGene::GetEnumerations() const {
+    return EnsureEnumerations();
+}
+
+void TKvGAGene::SetEnumerations(const TStrings* Value) {
+    EnsureEnumerations()->Assign(Value);
+}
+
+void TKvGAGene::EnumerationsChange(TObject* /*Sender*/) {
+    if (IsEnumeration())
+        SetSize(BitsRequired(static_cast<uint32_t>(EnsureEnumerations()->GetCount())));
+}
+
+// ---- reading ----
+
+bool TKvGAGene::GeneAsBoolean(TKvEncodedBits& Bits, int32_t Offset) const {
+    return Bits.GetAsBoolean(Offset, FSize);
+}
+
+int32_t TKvGAGene::GeneAsInteger(TKvEncodedBits& Bits, int32_t Offset) const {
+    Bits.PreserveSignBit = FPreserveSignBit;
+    return Bits.GetAsInteger(Offset, FSize);
+}
+
+int64_t TKvGAGene::GeneAsInt64(TKvEncodedBits& Bits, int32_t Offset) const {
+    Bits.PreserveSignBit = FPreserveSignBit;
+    return Bits.GetAsInt64(Offset, FSize);
+}
+
+float TKvGAGene::GeneAsFloat(TKvEncodedBits& Bits, int32_t Offset) const {
+    Bits.PreserveSignBit = FPreserveSignBit;
+    return Bits.GetAsFloat(Offset, FSize);
+}
+
+double TKvGAGene::GeneAsDouble(TKvEncodedBits& Bits, int32_t Offset) const {
+    Bits.PreserveSignBit = FPreserveSignBit;
+    return Bits.GetAsDouble(Offset, FSize);
+}
+
+std::string TKvGAGene::GeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset) const {
+    Bits.PreserveSignBit = false;
+    const int32_t Code = Bits.GetAsInteger(Offset, FSize);
+    const TStringList* List = EnsureEnumerations();
+    if (Code < 0 || Code >= List->GetCount())
+        throw EGAException(SNoEnumerationFound);
+    return List->GetString(Code);
+}
+
+// ---- writing ----
+
+void TKvGAGene::SetGeneAsBoolean(TKvEncodedBits& Bits, int32_t Offset, bool Value) {
+    Bits.SetAsBoolean(Offset, FSize, Value);
+}
+
+void TKvGAGene::SetGeneAsInteger(TKvEncodedBits& Bits, int32_t Offset, int32_t Value) {
+    if (Value < FMinValue)
+        Value = RoundedBound<int32_t>(FMinValue);
+    else if (Value > FMaxValue)
+        Value = RoundedBound<int32_t>(FMaxValue);
+    Bits.PreserveSignBit = FPreserveSignBit;
+    Bits.SetAsInteger(Offset, FSize, Value);
+}
+
+void TKvGAGene::SetGeneAsInt64(TKvEncodedBits& Bits, int32_t Offset, int64_t Value) {
+    if (static_cast<double>(Value) < FMinValue)
+        Value = RoundedBound<int64_t>(FMinValue);
+    else if (static_cast<double>(Value) > FMaxValue)
+        Value = RoundedBound<int64_t>(FMaxValue);
+    Bits.PreserveSignBit = FPreserveSignBit;
+    Bits.SetAsInt64(Offset, FSize, Value);
+}
+
+void TKvGAGene::SetGeneAsFloat(TKvEncodedBits& Bits, int32_t Offset, float Value) {
+    if (std::isnan(Value) || Value < FMinValue)
+        Value = ToSingle(FMinValue);
+    else if (Value > FMaxValue)
+        Value = ToSingle(FMaxValue);
+    Bits.PreserveSignBit = FPreserveSignBit;
+    Bits.SetAsFloat(Offset, FSize, Value);
+}
+
+void TKvGAGene::SetGeneAsDouble(TKvEncodedBits& Bits, int32_t Offset, double Value) {
+    if (std::isnan(Value) || Value < FMinValue)
+        Value = FMinValue;
+    else if (Value > FMaxValue)
+        Value = FMaxValue;
+    Bits.PreserveSignBit = FPreserveSignBit;
+    Bits.SetAsDouble(Offset, FSize, Value);
+}
+
+void TKvGAGene::SetGeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset,
+                                     const std::string& Value) {
+    const int Code = EnsureEnumerations()->IndexOf(Value);
+    if (Code < 0)
+        throw EGAException(Format(SValueNotEnumeration, Value));
+    Bits.PreserveSignBit = false;
+    Bits.SetAsInteger(Offset, FSize, Code);
+}
+
+std::string TKvGAGene::AsString(TKvEncodedBits& Bits) const {
+    switch (FGeneType) {
+    case gtBoolean:
+        return GeneAsBoolean(Bits) ? "True" : "False";
+    case gtInteger:
+        return IntToStr(GeneAsInteger(Bits));
+    case gtFloat:
+        return FloatToStr(static_cast<double>(GeneAsFloat(Bits)));
+    case gtEnumeration:
+        return GeneAsEnumeration(Bits);
+    default:
+        return Bits.GetAsBitString(FOffset, FSize);
+    }
+}
+
+TKvEncodedBits& TKvGAGene::ChromosomeOf(int Index) const {
+    const TKvGAGenes* Genes = GetCollection();
+    TKvCustomGeneticAlgorithm* Engine = Genes != nullptr ? Genes->GetOwner() : nullptr;
+    if (Engine == nullptr)
+        throw EGAException(Format("The gene \"%s\" belongs to no genetic algorithm: it has no "
+                                  "value in individual %i",
+                                  GetDisplayName(), Index));
+    return *Engine->GetPopulation()->GetItem(Index)->GetBits();
+}
+
+} // namespace kv

@@ -1,0 +1,155 @@
+// Parent selection: the method/routine writers, SelectParent and the five built-in routines.
+#include <cmath>
+
+#include "kv/ga/engine.h"
+#include "kv/rtl/random.h"
+
+namespace kv {
+
+void TKvCustomGeneticAlgorithm::SetSelectionMethod(TGASelectionMethod Value) {
+    if (Value == FSelectionMethod || Value < smRoulette || Value > smCustom)
+        return;
+    FSelectionMethod = Value;
+    InstallSelectionRoutine(Value);
+}
+
+void TKvCustomGeneticAlgorithm::SetOnSelection(TKvGASelectionEvent Value) {
+    FOnSelection = std::move(Value);
+    if (FOnSelection) {
+        // Stored directly: the method writer would replace the caller's routine.
+        FSelectionMethod = smCustom;
+    } else {
+        FSelectionMethod = smRoulette;
+        InstallSelectionRoutine(smRoulette);
+    }
+}
+
+void TKvCustomGeneticAlgorithm::InstallSelectionRoutine(TGASelectionMethod Method) {
+    using TRoutine =
+        void (TKvCustomGeneticAlgorithm::*)(TObject*, TKvGAPopulation*, TKvGAIndividual*&);
+    TRoutine Routine = nullptr;
+    switch (Method) {
+    case smRoulette:
+        Routine = &TKvCustomGeneticAlgorithm::SelectRoulette;
+        break;
+    case smRandom:
+        Routine = &TKvCustomGeneticAlgorithm::SelectRandom;
+        break;
+    case smTournament:
+        Routine = &TKvCustomGeneticAlgorithm::SelectTournament;
+        break;
+    case smStochasticTournament:
+        Routine = &TKvCustomGeneticAlgorithm::SelectStochasticTournament;
+        break;
+    case smElitist:
+        Routine = &TKvCustomGeneticAlgorithm::SelectElitist;
+        break;
+    default:
+        FOnSelection = nullptr;
+        return;
+    }
+    FOnSelection = [this, Routine](TObject* Sender, TKvGAPopulation* Population,
+                                   TKvGAIndividual*& Parent) {
+        (this->*Routine)(Sender, Population, Parent);
+    };
+}
+
+TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Population) {
+    if (!FOnSelection)
+        throw EGAException(SNoSelectionFunction);
+    TKvGAIndividual* Parent = nullptr;
+    FOnSelection(this, Population, Parent);
+    if (Parent == nullptr)
+        throw EGAException(
+            Format("The %s selection routine chose no parent from a population of %i",
+                   EnumToIdent(FSelectionMethod), Population->GetCount()));
+    return Parent;
+}
+
+void TKvCustomGeneticAlgorithm::SelectRandom(TObject* /*Sender*/, TKvGAPopulation* Population,
+                                             TKvGAIndividual*& Parent) {
+    // Random(0) is 0, so an empty population ends in the list's index error.
+    Parent = Population->GetItem(Random(Population->GetCount()));
+}
+
+void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation* Population,
+                                               TKvGAIndividual*& Parent) {
+    if (FMinFitness == FMaxFitness) {
+        SelectRandom(Sender, Population, Parent);
+        return;
+    }
+    const double R = Random();
+    if (FCumNormFitnesses.empty())
+        CalculateCumulativeNormalizedFitnesses();
+    // The smallest index whose cumulative value exceeds R. A plain bisection: with fitness values
+    // of both signs the entries do not rise, and the search must still end on a valid index.
+    const TGAFitness* Cum = FCumNormFitnesses.data();
+    size_t Lo = 0;
+    size_t Hi = FCumNormFitnesses.size();
+    while (Lo < Hi) {
+        const size_t Mid = Lo + (Hi - Lo) / 2;
+        if (Cum[Mid] > R)
+            Hi = Mid;
+        else
+            Lo = Mid + 1;
+    }
+    // No entry exceeds R (a fitness sum of 0, negative fitness values, or rounding at the top):
+    // the last individual is chosen. The array may also be longer than this population when it
+    // was built from the other one; the index then stays within this population.
+    int32_t K = static_cast<int32_t>(Lo);
+    const int32_t Last = Population->GetCount() - 1;
+    if (K > Last)
+        K = Last;
+    if (K < 0)
+        K = 0;
+    FRouletteIndex = K;
+    Parent = Population->GetItem(K);
+}
+
+void TKvCustomGeneticAlgorithm::SelectTournament(TObject* Sender, TKvGAPopulation* Population,
+                                                 TKvGAIndividual*& Parent) {
+    SelectRandom(Sender, Population, Parent);
+    for (int32_t I = 1; I < FTournamentField; ++I) {
+        TKvGAIndividual* Challenger = nullptr;
+        SelectRandom(Sender, Population, Challenger);
+        Parent = Fittest(Parent, Challenger);
+    }
+}
+
+void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
+                                                           TKvGAPopulation* Population,
+                                                           TKvGAIndividual*& Parent) {
+    SelectRandom(Sender, Population, Parent);
+    for (int32_t I = 1; I < FTournamentField; ++I) {
+        TKvGAIndividual* Challenger = nullptr;
+        SelectRoulette(Sender, Population, Challenger);
+        Parent = Fittest(Parent, Challenger);
+    }
+}
+
+void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* Population,
+                                              TKvGAIndividual*& Parent) {
+    if (FMinFitness == FMaxFitness) {
+        SelectRandom(Sender, Population, Parent);
+        return;
+    }
+    ++FRouletteIndex;
+    // The number of queue positions after the first that take turns: Count * ElitistPct rounded
+    // to the nearest integer, halves to even.
+    const double Share = Population->GetCount() * FElitistPct;
+    const double Floor = std::floor(Share);
+    const double Fraction = Share - Floor;
+    const int32_t Last = static_cast<int32_t>(
+        (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0)) ? Floor + 1 : Floor);
+    if (FRouletteIndex > Last)
+        FRouletteIndex = 0;
+    if (FPriorityQueue == nullptr)
+        PrioritizePopulation();
+    // A position past the queue (ElitistPct 1, or rounding up on a tiny population) wraps to the
+    // first.
+    if (FRouletteIndex >= FPriorityQueue->GetCount())
+        FRouletteIndex = 0;
+    Parent = static_cast<TKvGAIndividual*>(FPriorityQueue->GetItem(FRouletteIndex));
+}
+
+} // namespace kv
