@@ -118,7 +118,11 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
 }
 
 void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
-    const detail::TGenoTypeRecord Record = detail::ReadGenoType(GenoTypeXML);
+    detail::TGenoTypeRecord Own;
+    const detail::TGenoTypeRecord* Taken = detail::TDomainReading::TakeGenes(GenoTypeXML);
+    if (Taken == nullptr)
+        Own = detail::ReadGenoType(GenoTypeXML);
+    const detail::TGenoTypeRecord& Record = Taken != nullptr ? *Taken : Own;
     if (FEngine != nullptr) {
         // Growing GeneSize lengthens every chromosome of the engine's current population.
         const int64_t Individuals = FEngine->GetPopulation()->GetCount();
