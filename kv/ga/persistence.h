@@ -28,9 +28,11 @@
 // The decoded values are written for readers of the document and never read back.
 //
 // Saving into a node that already holds items appends to it (genes, values and chromosomes are
-// never cleared); single values (Name, Bits, the settings, Size) are overwritten. An enumerated
-// gene whose code names no entry fails the save with EGAException "No enumerated value found in
-// chromosome"; SaveToStream and SaveToFile then write nothing.
+// never cleared); single values (Name, Bits, the settings, Size) are overwritten. The decoded
+// value of an enumerated gene whose code names no entry (code 3 of a 2-bit gene of 3 entries, as
+// random and mutated chromosomes hold) is written empty: the individual's bits are saved whole all
+// the same. A save that fails (a name that is not valid UTF-8, say) writes nothing to the stream,
+// and SaveToFile leaves the file as it was.
 //
 // Loading re-creates the genes through their writers, in document order: Name, Size, then (numeric
 // kinds) MinValue, MaxValue, PreserveSignBit, then the type, then the enumeration texts one by one.

@@ -103,6 +103,20 @@ TEST(PersistenceRoundTrip, GenesOfEveryKindAndTheirIndividuals) {
     EXPECT_EQ(B.GetPopulation()->GetItem(0)->GetBits()->ToBitString(),
               A.GetPopulation()->GetItem(0)->GetBits()->ToBitString());
     EXPECT_EQ(SaveText(B), Text);
+
+    // A code that names no entry saves an empty value, and its bits come back.
+    A.GetPopulation()->GetItem(2)->GetBits()->SetAsInteger(41, 2, 3);
+    Doc->LoadFromString(SaveText(A));
+    EXPECT_EQ(GetGeneticAlgorithm(Doc)
+                  ->GetDomain()
+                  ->GetChromosomes()
+                  ->GetChromosome(2)
+                  ->GetGenes()
+                  ->GetEnumerationGeneValue()
+                  ->GetItem(0),
+              "");
+    LoadText(B, SaveText(A));
+    EXPECT_EQ(B.GetPopulation()->GetItem(2)->GetBits()->GetAsInteger(41, 2), 3);
 }
 
 TEST(PersistenceRoundTrip, UnknownGeneIsLeftOutAndTheRestMoveUp) {
