@@ -56,6 +56,9 @@
 // GeneSize, population and all), and the error names the element and the value. The document is
 // not changed by loading. What the guarantee cannot cover: an exception raised while the checked
 // content is applied by a descendant's override or an event hook, or the memory running out.
+// The engine's domain load reads the document once and hands what it read to the base forms of
+// the genotype's and the population's loads it calls; an individual of a class other than
+// TKvGAIndividual reads its own node through its (possibly overridden) LoadFromXML.
 //
 // Limits of a loaded document, refused before anything is allocated for them:
 //   MaxChromosomeBits  the GenoType's Size, each gene's Size, the total the genes reach while

@@ -1,6 +1,5 @@
 // Saving and loading engines: the settings and domain documents, streams and files (see
 // kv/ga/persistence.h).
-#include <cmath>
 #include <istream>
 #include <limits>
 #include <ostream>
