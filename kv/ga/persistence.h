@@ -40,7 +40,8 @@
 // enumerated gene the size and range its texts give, whatever the document says. Inside an engine
 // GeneSize first takes the GenoType's Size (0 when absent), grows while the genes are re-created
 // when they outgrow it, and every loaded individual gets a chromosome of that length whose bits
-// come from its Bits text (a shorter text leaves the rest 0, surplus characters are ignored). An
+// come from its Bits text (white space around the digits is ignored; a shorter text leaves the
+// rest 0, surplus digits are ignored). An
 // individual outside any engine's population takes the length of its text instead (there is no
 // GeneSize to give it one). Loaded individuals have Fitness 0; Initialized, the statistics and
 // the settings that the document does not hold stay as they were, and FittestIndividual becomes
