@@ -44,7 +44,12 @@ void TKvGAGenes::SizeChange(int Index) {
 
 void TKvGAGenes::Notify(TCollectionItem* Item, TCollectionNotification Action) {
     TCollection::Notify(Item, Action);
-    UpdateOffsets(0);
+    // An added gene is last (Insert moves it afterwards and reports that as a general change), so
+    // only its own offset is new; the genes before it keep theirs. This keeps building a genotype
+    // of n genes linear. A leaving gene is still listed here: the general change that follows its
+    // removal lays the rest out again.
+    if (Action == cnAdded)
+        UpdateOffsets(Item->GetIndex());
     // Every item is a TKvGAGene: the item class admits nothing else, and a gene leaves its
     // genotype from its own destructor.
     if (FEngine != nullptr)
