@@ -7,6 +7,8 @@
 //   TKvCustomGeneticAlgorithm,
 //   TKvGeneticAlgorithm                     the engine with selection and reproduction
 //   TKvGA...Event, TKvGeneEvent             the event types
+//   MaxChromosomeBits, MaxPopulationBits    the limits of loaded documents (saving, loading and
+//                                           Assign: kv/ga/persistence.h)
 // together with the vocabulary (KvGAConsts: enumerations, defaults, exceptions, messages).
 #pragma once
 
@@ -16,5 +18,6 @@
 #include "kv/ga/gene.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
 #include "kv/vocabulary/KvGAConsts.h"

@@ -53,12 +53,14 @@
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
 // `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
 //
-// Saving and loading are not part of this class yet.
+// Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
+// LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
 //
 // One thread at a time; every random draw comes from the calling thread's random source.
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -72,6 +74,9 @@
 #include "kv/vocabulary/KvGAConsts.h"
 
 namespace kv {
+
+class IXMLGeneticAlgorithm;
+class IXMLGADomainType;
 
 class TKvCustomGeneticAlgorithm : public TComponent {
 public:
@@ -206,6 +211,21 @@ public:
     void SetOnInversion(TKvGAMutationEvent Value) { FOnInversion = std::move(Value); }
     const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
     void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
+
+    // ---- saving, loading and copying (persistence_engine.cpp, engine_assign.cpp; see
+    // kv/ga/persistence.h) ----
+    // Copies another engine's settings, statistics, genotype, population and previous generation.
+    void Assign(const TPersistent* Source) override;
+    virtual void LoadFromFile(const std::string& FileName);
+    virtual void LoadFromStream(std::istream& Stream);
+    // The settings document's content: the settings, then the domain.
+    virtual void LoadFromXML(IXMLGeneticAlgorithm& GAXML);
+    // The domain: the genotype, then the population.
+    virtual void LoadFromXML(IXMLGADomainType& GAXML);
+    virtual void SaveToFile(const std::string& FileName) const;
+    virtual void SaveToStream(std::ostream& Stream) const;
+    virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
+    virtual void SaveToXML(IXMLGADomainType& GAXML) const;
 
 protected:
     // ---- factories (called on first access to Genes / Population, and for the previous

@@ -30,6 +30,9 @@
 namespace kv {
 
 class TKvCustomGeneticAlgorithm;
+class TKvGAIndividual;
+class IXMLGenoType;
+class IXMLGenes;
 
 class TKvGAGenes : public TCollection {
 public:
@@ -58,6 +61,14 @@ public:
     // Recomputes the offsets of the genes from index Start on (Start 0 counts as 1: the first
     // gene's offset is never written).
     void UpdateOffsets(int Start);
+
+    // ---- XML (persistence_genes.cpp; see kv/ga/persistence.h) ----
+    // Replaces every gene by those of GenoTypeXML, checking the whole node first.
+    virtual void LoadFromXML(IXMLGenoType& GenoTypeXML);
+    // Appends one gene element per gene (genes of type gtUnknown are left out) and sets Size.
+    virtual void SaveToXML(IXMLGenoType& GenoTypeXML) const;
+    // Appends the decoded value of every gene in Item's chromosome to GenesXML.
+    virtual void SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) const;
 
 protected:
     // Called by a gene whose Size changed: re-lays the genes after Index and tells the engine.

@@ -38,6 +38,7 @@ namespace kv {
 
 class TKvGAPopulation;
 class TKvCustomGeneticAlgorithm;
+class IXMLChromosome;
 
 class TKvGAIndividual : public TCollectionItem {
 public:
@@ -74,6 +75,12 @@ public:
     // Fitness divided by the engine's fitness sum; 0 outside an engine's population or when the
     // sum is 0.
     TGAFitness GetNormalizedFitness() const noexcept;
+
+    // ---- XML (persistence_individual.cpp; see kv/ga/persistence.h) ----
+    // Reads Name and the chromosome's bits from ChromosomeXML, checking the node first.
+    virtual void LoadFromXML(IXMLChromosome& ChromosomeXML);
+    // Writes the display name, the whole bit string and, inside an engine, the decoded values.
+    virtual void SaveToXML(IXMLChromosome& ChromosomeXML) const;
 
 protected:
     // Creates the chromosome: a TKvGABits owned by this individual. Descendants may return a

@@ -20,6 +20,7 @@
 namespace kv {
 
 class TKvCustomGeneticAlgorithm;
+class IXMLChromosomes;
 
 class TKvGAPopulation : public TCollection {
 public:
@@ -54,6 +55,12 @@ public:
     }
     // Assigns Value to the individual at Index (EListError outside the population).
     void SetItem(int Index, const TKvGAIndividual* Value) { TCollection::SetItem(Index, Value); }
+
+    // ---- XML (persistence_individual.cpp; see kv/ga/persistence.h) ----
+    // Replaces every individual by those of ChromosomesXML, checking the whole node first.
+    virtual void LoadFromXML(IXMLChromosomes& ChromosomesXML);
+    // Appends one Chromosome per individual.
+    virtual void SaveToXML(IXMLChromosomes& ChromosomesXML) const;
 
 protected:
     // Forwarded to the owning engine's PopulationNotify / PopulationUpdate.

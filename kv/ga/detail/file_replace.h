@@ -1,0 +1,16 @@
+// Internal: replacing a file's content as one step.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kv::detail {
+
+// Writes Bytes to a new temporary file in the directory of FileName, flushes it to the disk and
+// renames it over FileName, so that FileName holds either its old content or all of Bytes, never
+// a part. A symbolic link has the file it names replaced. An existing file's permissions pass to
+// the new one; a new file gets the usual ones (0666 less the process's umask). On any failure
+// the temporary file is removed and EXmlError names FileName and the system's reason.
+void ReplaceFile(const std::string& FileName, std::string_view Bytes);
+
+} // namespace kv::detail

@@ -1,0 +1,101 @@
+// Saving and loading genotypes, populations and engines as XML documents, and copying engines.
+//
+// The operations are virtual members of the classes they move (declared in individual.h,
+// population.h, genes.h and engine.h) and call each other through their virtual slots, so a
+// descendant that overrides one of them takes part wherever it is reached:
+//
+//   engine.SaveToFile / SaveToStream      a new settings document filled by SaveToXML(settings)
+//   engine.SaveToXML(IXMLGeneticAlgorithm) the 13 settings, then SaveToXML(IXMLGADomainType)
+//   engine.SaveToXML(IXMLGADomainType)    Genes->SaveToXML(GenoType), Population->SaveToXML(...)
+//   population.SaveToXML(IXMLChromosomes) one Chromosome per individual: individual.SaveToXML
+//   individual.SaveToXML(IXMLChromosome)  Name (the display name), Genes.Bits (the whole bit
+//                                         string) and, inside an engine, the decoded gene values
+//                                         through the engine's Genes->SaveToXML(Genes, individual)
+//   genes.SaveToXML(IXMLGenoType)         one gene element per gene and the attribute Size
+//   ... and the same chain for LoadFromFile / LoadFromStream / LoadFromXML.
+//
+// What is saved: the settings DiversityLimit, FitnessCutoff, FitnessMethod, Generation,
+// UseDiversityLimit, UseFitnessCutoff, CrossoverMethod, CrossoverProbability,
+// InversionProbability, MutationProbability, SelectionMethod, ElitistPct (as ElitistPercent) and
+// TournamentField; GeneSize (as the GenoType's Size: the larger of GeneSize and the genes' total,
+// so chromosomes longer than their genes, as a genetic program's are, come back whole); each gene's
+// display name, Size and kind (and range, sign flag and enumeration texts for numeric kinds);
+// each individual of the current population with its display name and whole bit string. The
+// floating-point settings pass through single precision (0.98 comes back as 0.9800000190734863);
+// enumerated settings are written as their identifiers ("smTournament") and read ignoring case.
+// Not saved: fitness values, statistics, FittestIndividual, the previous generation,
+// InitialPopulation, Operations, Initialized, events, gene offsets and genes of type gtUnknown.
+// The decoded values are written for readers of the document and never read back.
+//
+// Saving into a node that already holds items appends to it (genes, values and chromosomes are
+// never cleared); single values (Name, Bits, the settings, Size) are overwritten. An enumerated
+// gene whose code names no entry fails the save with EGAException "No enumerated value found in
+// chromosome"; SaveToStream and SaveToFile then write nothing.
+//
+// Loading re-creates the genes through their writers, in document order: Name, Size, then (numeric
+// kinds) MinValue, MaxValue, PreserveSignBit, then the type, then the enumeration texts one by one.
+// So a loaded integer or float gene has the default range of its size and sign flag, and an
+// enumerated gene the size and range its texts give, whatever the document says. Inside an engine
+// GeneSize first takes the GenoType's Size (0 when absent), grows while the genes are re-created
+// when they outgrow it, and every loaded individual gets a chromosome of that length whose bits
+// come from its Bits text (a shorter text leaves the rest 0, surplus characters are ignored). An
+// individual outside any engine's population takes the length of its text instead (there is no
+// GeneSize to give it one). Loaded individuals have Fitness 0; Initialized, the statistics and
+// the settings that the document does not hold stay as they were, and FittestIndividual becomes
+// none (its individual is gone). An engine that was loaded but never initialised runs Initialize
+// at its first Evolve, which re-randomises the loaded individuals unless OnInitialization reports
+// them initialised.
+//
+// A load is all or nothing. Every LoadFromXML reads and checks its whole node before it changes
+// anything, and the engine's loads check the genotype and the chromosomes before they replace
+// either: every required value present and convertible, every enumeration identifier known, every
+// child of GenoType a gene element, every size within the limits below, every Bits text made of
+// 0 and 1 only. A document that fails leaves the engine exactly as it was (settings, genes,
+// GeneSize, population and all), and the error names the element and the value. The document is
+// not changed by loading. What the guarantee cannot cover: an exception raised while the checked
+// content is applied by a descendant's override or an event hook, or the memory running out.
+//
+// Limits of a loaded document, refused before anything is allocated for them:
+//   MaxChromosomeBits  the GenoType's Size, each gene's Size, the total the genes reach while
+//                      they are re-created, and the length of a Bits text: at most 2^24 bits
+//   MaxPopulationBits  the individuals of a loaded population times the chromosome length they
+//                      get: at most 2^32 bits (512 MiB of chromosomes). Loading a genotype alone
+//                      refuses to grow an engine's existing population beyond it as well.
+//
+// Errors of loading:
+//   EXmlError       a file or stream that cannot be read, a malformed document
+//   EIntfCastError  a root element other than GeneticAlgorithm; a child of GenoType that is not a
+//                   BooleanGene, IntegerGene, FloatGene or EnumerationGene element (named)
+//   EConvertError   a required value absent, empty or not convertible; an unknown enumeration
+//                   identifier; a negative size or one beyond the limits; a Bits text with another
+//                   character than 0 or 1 (each naming the element, its place and the value)
+//
+// SaveToFile builds the whole document first, writes it to a new temporary file beside the
+// target, flushes it to the disk and renames it over the target, so a failure at any point leaves
+// an existing file as it was and no temporary file behind (EXmlError naming the file and the
+// system's reason). A target that is a symbolic link has the file it names replaced; the new file
+// keeps the permissions of the one it replaces.
+//
+// Assign(Source) from another engine stores Generation, FitnessCutoff, the three probabilities,
+// ElitistPct, GeneSize, FitnessMethod, the statistics, DiversityLimit, TournamentField,
+// Initialized, CrossoverMethod and the two Use flags directly, sets SelectionMethod through its
+// writer (a custom OnSelection is not copied: smCustom leaves OnSelection unset), and copies the
+// genotype, the population and the previous generation into the engine's own collections (a
+// source without a previous generation leaves the target's own one empty). FittestIndividual
+// becomes the individual of the same index in the copied population (none when the source has
+// none). The selection support data (the fitness sum and cumulative fitnesses, and the elitist
+// queue, rebuilt over the copied population) follow, so the copy evolves exactly as the source
+// would. Not copied: events, InitialPopulation, Operations, the component's name and owner.
+// Any other source: the cannot-assign error (EConvertError).
+#pragma once
+
+#include <cstdint>
+
+namespace kv {
+
+// The longest chromosome, and the largest genotype, that a loaded document may describe.
+inline constexpr int32_t MaxChromosomeBits = int32_t(1) << 24;
+// The most chromosome bits that loading a document may make a population hold.
+inline constexpr int64_t MaxPopulationBits = int64_t(1) << 32;
+
+} // namespace kv

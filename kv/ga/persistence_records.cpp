@@ -1,0 +1,210 @@
+// Reading and checking the content of GA documents before anything of an engine changes.
+#include "kv/ga/detail/persistence_records.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "kv/ga/bits.h"
+#include "kv/ga/persistence.h"
+#include "kv/rtl/exceptions.h"
+#include "kv/vocabulary/enum_names.h"
+#include "kv/xml/KvGeneticAlgorithmXML.h"
+
+namespace kv::detail {
+
+std::string Excerpt(std::string_view Text) {
+    constexpr size_t Max = 64;
+    if (Text.size() <= Max)
+        return std::string(Text);
+    size_t N = Max;
+    // Cut before a UTF-8 continuation byte, so the excerpt stays valid text.
+    while (N > 0 && (static_cast<unsigned char>(Text[N]) & 0xC0) == 0x80)
+        --N;
+    return std::string(Text.substr(0, N)) + "...";
+}
+
+namespace {
+
+// ---- genes ----
+
+[[noreturn]] void NotAGene(IXMLNode& Child, int Index) {
+    const std::string What = Child.GetNodeType() == ntElement
+                                 ? Format("the element \"%s\"", Child.GetNodeName())
+                                 : Format("the text \"%s\"", Excerpt(Child.GetText()));
+    throw EIntfCastError(Format("GenoType item %d: %s is not a gene element (BooleanGene, "
+                                "IntegerGene, FloatGene or EnumerationGene)",
+                                Index, What));
+}
+
+TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
+    TGeneRecord G;
+    try {
+        G.Name = Gene.GetName();
+        G.Size = Gene.GetSize();
+        if (G.Size < 0 || G.Size > MaxChromosomeBits)
+            throw EConvertError(
+                Format("the value %d of element \"Size\" is not a gene size from 0 to %d", G.Size,
+                       MaxChromosomeBits));
+        if (auto* Numeric = dynamic_cast<IXMLNumericGeneType*>(&Gene)) {
+            G.Numeric = true;
+            G.MinValue = Numeric->GetMinValue();
+            G.MaxValue = Numeric->GetMaxValue();
+            G.PreserveSignBit = Numeric->GetPreserveSignBit();
+        }
+        // The kind, by the first interface the node answers to.
+        if (dynamic_cast<IXMLBooleanGeneType*>(&Gene) != nullptr) {
+            G.GeneType = gtBoolean;
+        } else if (dynamic_cast<IXMLFloatGeneType*>(&Gene) != nullptr) {
+            G.GeneType = gtFloat;
+        } else if (auto* Enumeration = dynamic_cast<IXMLEnumerationGeneType*>(&Gene)) {
+            G.GeneType = gtEnumeration;
+            std::shared_ptr<IXMLString_List> Texts = Enumeration->GetEnumeration();
+            const int Count = Texts->GetCount();
+            G.Enumerations.reserve(static_cast<size_t>(Count));
+            for (int I = 0; I < Count; ++I)
+                G.Enumerations.push_back(Texts->GetItem(I));
+        } else {
+            G.GeneType = gtInteger;
+        }
+    } catch (const EConvertError& E) {
+        throw EConvertError(Format("GenoType item %d (%s \"%s\"): %s", Index, Gene.GetNodeName(),
+                                   Excerpt(G.Name), E.Message()));
+    }
+    return G;
+}
+
+// ---- chromosomes ----
+
+std::string ChromosomePlace(int Index, const std::string& Name) {
+    std::string Place = Index >= 0 ? Format("Chromosome %d", Index) : std::string("Chromosome");
+    return Place + Format(" (\"%s\")", Excerpt(Name));
+}
+
+void CheckBits(std::string_view Bits, int Index, const std::string& Name) {
+    if (Bits.size() > static_cast<size_t>(MaxChromosomeBits))
+        throw EConvertError(Format("%s: the Bits text has %lld characters, more than the %d bits "
+                                   "a chromosome may have",
+                                   ChromosomePlace(Index, Name),
+                                   static_cast<long long>(Bits.size()), MaxChromosomeBits));
+    const auto Bad =
+        std::find_if(Bits.begin(), Bits.end(), [](char C) { return C != '0' && C != '1'; });
+    if (Bad != Bits.end())
+        throw EConvertError(Format("%s: the Bits text \"%s\" is not a bit string: the character "
+                                   "at index %lld is not 0 or 1",
+                                   ChromosomePlace(Index, Name), Excerpt(Bits),
+                                   static_cast<long long>(Bad - Bits.begin())));
+}
+
+// ---- settings ----
+
+template <class E>
+E ReadIdent(const std::string& Text, const char* Element, const char* Parent) {
+    const std::string_view Ident = TrimXMLSpace(Text);
+    if (Ident.empty())
+        throw EConvertError(Format("Missing %s identifier: element \"%s\" in \"%s\" is absent or "
+                                   "empty",
+                                   TEnumInfo<E>::TypeName, Element, Parent));
+    if (std::optional<E> Value = TryIdentToEnum<E>(Ident))
+        return *Value;
+    throw EConvertError(Format("\"%s\" is not a valid %s identifier for element \"%s\" in \"%s\"",
+                               Excerpt(Text), TEnumInfo<E>::TypeName, Element, Parent));
+}
+
+template <class T>
+std::shared_ptr<T> RequireChild(IXMLNode& Node, const char* Name) {
+    std::shared_ptr<T> Child = FindChild<T>(Node, Name);
+    if (Child == nullptr)
+        throw EConvertError(Format("Missing element \"%s\" in \"%s\"", Name, Node.GetNodeName()));
+    return Child;
+}
+
+} // namespace
+
+TGenoTypeRecord ReadGenoType(IXMLGenoType& Node) {
+    TGenoTypeRecord R;
+    R.Size = Node.GetSize();
+    if (R.Size < 0 || R.Size > MaxChromosomeBits)
+        throw EConvertError(Format("The value %d of attribute \"Size\" of \"GenoType\" is not a "
+                                   "chromosome size from 0 to %d",
+                                   R.Size, MaxChromosomeBits));
+    std::shared_ptr<IXMLNodeList> Children = Node.GetChildNodes();
+    const int Count = Children->GetCount();
+    R.Genes.reserve(static_cast<size_t>(Count));
+    // The genes are re-created one after the other, each at the end of the ones before it: its
+    // Size is set first (the genotype then reaches Offset + Size), and the enumeration texts
+    // appended afterwards give an enumerated gene its final size (never above that of all its
+    // texts). GeneSize follows the largest total reached.
+    int64_t Offset = 0;
+    int64_t Peak = R.Size;
+    for (int I = 0; I < Count; ++I) {
+        std::shared_ptr<IXMLNode> Child = Children->GetNode(I);
+        auto Gene = std::dynamic_pointer_cast<IXMLGeneType>(Child);
+        if (Gene == nullptr)
+            NotAGene(*Child, I);
+        TGeneRecord G = ReadGene(*Gene, I);
+        const int32_t Final = G.GeneType == gtEnumeration && !G.Enumerations.empty()
+                                  ? BitsRequired(static_cast<uint32_t>(G.Enumerations.size()))
+                                  : G.Size;
+        const int64_t Reach = Offset + std::max(G.Size, Final);
+        if (Reach > MaxChromosomeBits)
+            throw EConvertError(Format("GenoType item %d (%s \"%s\"): the genes reach %lld bits, "
+                                       "more than the %d bits a chromosome may have",
+                                       I, Gene->GetNodeName(), Excerpt(G.Name),
+                                       static_cast<long long>(Reach), MaxChromosomeBits));
+        Peak = std::max(Peak, Reach);
+        Offset += Final;
+        R.Genes.push_back(std::move(G));
+    }
+    R.GeneSize = static_cast<int32_t>(Peak);
+    return R;
+}
+
+TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index) {
+    TChromosomeRecord R;
+    R.Name = Node.GetName();
+    if (std::shared_ptr<IXMLGenes> Genes = FindChild<IXMLGenes>(Node, "Genes")) {
+        R.Bits = Genes->GetBits();
+        // White space around the digits (a hand-indented document) is not part of the text.
+        const std::string_view Trimmed = TrimXMLSpace(R.Bits);
+        if (Trimmed.size() != R.Bits.size())
+            R.Bits = std::string(Trimmed);
+    }
+    CheckBits(R.Bits, Index, R.Name);
+    return R;
+}
+
+void CheckChromosomes(IXMLChromosomes& Node, int64_t GeneSize) {
+    const int Count = Node.GetCount();
+    if (GeneSize > 0 && int64_t(Count) * GeneSize > MaxPopulationBits)
+        throw EConvertError(Format("\"Chromosomes\" holds %d chromosomes of %lld bits, more than "
+                                   "the %lld bits a loaded population may hold",
+                                   Count, static_cast<long long>(GeneSize),
+                                   static_cast<long long>(MaxPopulationBits)));
+    for (int I = 0; I < Count; ++I)
+        ReadChromosome(*Node.GetChromosome(I), I);
+}
+
+TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node) {
+    TSettingsRecord S;
+    S.DiversityLimit = Node.GetDiversityLimit();
+    S.FitnessCutoff = Node.GetFitnessCutoff();
+    S.FitnessMethod =
+        ReadIdent<TGAFitnessMethod>(Node.GetFitnessMethod(), "FitnessMethod", "GeneticAlgorithm");
+    S.Generation = Node.GetGeneration();
+    S.UseDiversityLimit = Node.GetUseDiversityLimit();
+    S.UseFitnessCutoff = Node.GetUseFitnessCutoff();
+    auto Reproduction = RequireChild<IXMLReproduction>(Node, "Reproduction");
+    S.CrossoverMethod = ReadIdent<TGACrossoverMethod>(Reproduction->GetCrossoverMethod(),
+                                                      "CrossoverMethod", "Reproduction");
+    S.CrossoverProbability = Reproduction->GetCrossoverProbability();
+    S.InversionProbability = Reproduction->GetInversionProbability();
+    S.MutationProbability = Reproduction->GetMutationProbability();
+    auto Selection = RequireChild<IXMLSelectionMethod>(*Reproduction, "SelectionMethod");
+    S.SelectionMethod =
+        ReadIdent<TGASelectionMethod>(Selection->GetMethod(), "Method", "SelectionMethod");
+    S.ElitistPercent = Selection->GetElitistPercent();
+    S.TournamentField = Selection->GetTournamentField();
+    return S;
+}
+
+} // namespace kv::detail
