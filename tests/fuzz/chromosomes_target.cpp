@@ -1,4 +1,5 @@
-// Fuzz target: a chromosome-list document (Chromosomes) loaded into the population of an engine with the sample genotype. The bytes are parsed as a document and bound with GetChromosomes; the
+// Fuzz target: a chromosome-list document (Chromosomes) loaded into the population of an engine
+// with the sample genotype. The bytes are parsed as a document and bound with GetChromosomes; the
 // check of fuzz_load.h follows, and loading must leave the document as it was. Then every
 // property of the document is read through the typed nodes (fuzz_walk.h).
 #include <cstddef>

@@ -1,6 +1,6 @@
-// Fuzz target: a GA domain document (GADomain). The bytes are parsed as a document and bound with GetGADomain; the
-// check of fuzz_load.h follows, and loading must leave the document as it was. Then every
-// property of the document is read through the typed nodes (fuzz_walk.h).
+// Fuzz target: a GA domain document (GADomain). The bytes are parsed as a document and bound with
+// GetGADomain; the check of fuzz_load.h follows, and loading must leave the document as it was.
+// Then every property of the document is read through the typed nodes (fuzz_walk.h).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

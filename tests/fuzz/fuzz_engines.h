@@ -1,7 +1,7 @@
 // Engines and documents shared by the fuzz targets, the seed maker and the hostile-input tests.
 //
 // MakeSampleEngine gives an engine that differs from a new one in every saved respect: settings
-// away from their defaults, one gene of each kind (19 bits in all) and three named individuals
+// away from their defaults, one gene of each kind (20 bits in all) and three named individuals
 // with fixed bits. Loading into it and comparing full saves before and after shows whether a
 // refused load left the engine alone. The Save* helpers return the documents the library writes.
 #pragma once
@@ -50,7 +50,8 @@ inline void MakeSampleEngine(TKvCustomGeneticAlgorithm& GA) {
         Colour->GetEnumerations()->Add(Name);
 
     const char* const Names[] = {"Best", "", "Third"};
-    const char* const Bits[] = {"1011001110001111010", "0000000000000000000", "1111111111111111111"};
+    const char* const Bits[] = {"10110011100011110100", "00000000000000000000",
+                                "11111111111111111010"};
     for (int I = 0; I < 3; ++I) {
         TKvGAIndividual* Item = GA.GetPopulation()->Add();
         Item->SetName(Names[I]);

@@ -1,6 +1,7 @@
-// Fuzz target: a genotype document (GenoType) loaded into an engine's genes. The bytes are parsed as a document and bound with GetGenoType; the
-// check of fuzz_load.h follows, and loading must leave the document as it was. Then every
-// property of the document is read through the typed nodes (fuzz_walk.h).
+// Fuzz target: a genotype document (GenoType) loaded into an engine's genes. The bytes are parsed
+// as a document and bound with GetGenoType; the check of fuzz_load.h follows, and loading must
+// leave the document as it was. Then every property of the document is read through the typed nodes
+// (fuzz_walk.h).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

@@ -41,8 +41,10 @@ void MakeWideEngine(TKvGeneticAlgorithm& GA) {
         int Size;
         bool Signed;
     };
-    const TGeneSpec Specs[] = {{"Big", gtInteger, 32, true},   {"Real", gtFloat, 32, false},
-                               {"Small", gtFloat, 5, true},    {"On", gtBoolean, 1, false},
+    const TGeneSpec Specs[] = {{"Big", gtInteger, 32, true},
+                               {"Real", gtFloat, 32, false},
+                               {"Small", gtFloat, 5, true},
+                               {"On", gtBoolean, 1, false},
                                {"Unsigned", gtInteger, 12, false}};
     for (const TGeneSpec& S : Specs) {
         TKvGAGene* Gene = GA.GetGenes()->Add();
@@ -53,11 +55,16 @@ void MakeWideEngine(TKvGeneticAlgorithm& GA) {
     }
     TKvGAGene* Day = GA.GetGenes()->Add();
     Day->SetGeneType(gtEnumeration);
-    for (const char* D : {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun", "Holiday"})
+    const char* const Days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun", "Holiday"};
+    for (const char* D : Days)
         Day->GetEnumerations()->Add(D);
     RandSeed(20240607);
-    for (int I = 0; I < 8; ++I)
-        GA.GetPopulation()->Add()->GetBits()->Randomize();
+    for (int I = 0; I < 8; ++I) {
+        TKvGABits* Bits = GA.GetPopulation()->Add()->GetBits();
+        Bits->Randomize();
+        // Random bits may hold a code past the last day, which cannot be saved.
+        Day->SetGeneAsEnumeration(*Bits, Days[I]);
+    }
     GA.SetSelectionMethod(smCustom);
     GA.SetCrossoverMethod(cmLongwordBoundary);
 }
