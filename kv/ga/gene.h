@@ -11,9 +11,14 @@
 //   gtInteger, gtFloat    0 .. 2^n - 1, or -2^n .. 2^n - 1 with PreserveSignBit
 //   gtEnumeration         0 .. entries - 1
 //   gtUnknown, gtBoolean  unchanged
-// SetMaxValue/SetMinValue adjust the other bound as the class's rules require (see gene.cpp);
-// neither reports a change. Changing the Enumerations of an enumerated gene sets Size to
-// BitsRequired(entries) (a list of 4 entries gives 3 bits).
+// Writing one bound moves the other (neither writer reports a change; C = entries of the list):
+//   SetMaxValue(V)  integer/float: when V - MinValue < 2^(Size+1), MinValue := V - 2^Size;
+//                   enumeration: when V - MinValue <= C, MinValue := V - C; then, unless the gene
+//                   is boolean or signed, a negative MinValue is raised to 0.
+//   SetMinValue(V)  integer/float: when MaxValue - V > 2^Size - 1 or MaxValue < V,
+//                   MaxValue := 2^Size + V - 1; enumeration: MaxValue := C + V - 1.
+// So the final range depends on the order of the writes. Changing the Enumerations of an enumerated
+// gene sets Size to BitsRequired(entries) (a list of 4 entries gives 3 bits).
 //
 // Reading and writing
 //   GeneAs...(Bits[, Offset]) / SetGeneAs...(Bits[, Offset], Value) work on any bit string; without

@@ -2,7 +2,6 @@
 
 #include "kv/rtl/cpu_features.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace kv {
@@ -142,7 +141,13 @@ uint64_t MutationThreshold(double P) {
         return 0;
     if (P >= 1.0)
         return uint64_t(1) << 53;
-    return static_cast<uint64_t>(std::ceil(std::ldexp(P, 53)));
+    // P * 2^53 is exact (a power-of-two scale of a value in (0, 1)); round it up without a libm
+    // call, since Mutate asks for the threshold once per chromosome.
+    const double Scaled = P * 0x1.0p53;
+    uint64_t T = static_cast<uint64_t>(Scaled);
+    if (static_cast<double>(T) < Scaled)
+        ++T;
+    return T;
 }
 
 } // namespace kv

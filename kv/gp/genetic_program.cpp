@@ -1,0 +1,163 @@
+#include "kv/gp/genetic_program.h"
+
+#include <chrono>
+#include <climits>
+#include <utility>
+
+#include "kv/gp/gp_virtual_machine.h"
+
+namespace kv {
+
+namespace {
+
+// Steps run between two readings of the clock under elNumberOfMilliseconds.
+constexpr int ClockStride = 16;
+
+// The state a compile leaves when it met a slot outside the instruction set.
+bool IsUndecodable(TExecutionStates State) noexcept {
+    return State.Contains(esInvalidOperation) && !State.Contains(esEncoded);
+}
+
+} // namespace
+
+TKvGeneticProgram::~TKvGeneticProgram() {
+    SetVM(nullptr);
+}
+
+void TKvGeneticProgram::SetExecutionLimit(TExecutionLimit Value) noexcept {
+    if (Value >= elNumberOfSteps && Value <= elNone)
+        FExecutionLimit = Value;
+}
+
+void TKvGeneticProgram::SetVM(IKvGPVirtualMachine* Value) {
+    if (Value == FVM)
+        return;
+    if (FVMComponent != nullptr)
+        FVMComponent->RemoveFreeNotification(this);
+    TComponent* Component = dynamic_cast<TComponent*>(Value);
+    // A machine that is already being destroyed could not tell us when it is gone.
+    if (Component != nullptr && Component->IsDestroying()) {
+        Value = nullptr;
+        Component = nullptr;
+    }
+    FVM = Value;
+    FVMComponent = Component;
+    FGPMachine = dynamic_cast<TKvGPVirtualMachine*>(Value);
+    if (FVMComponent != nullptr)
+        FVMComponent->FreeNotification(this);
+}
+
+void TKvGeneticProgram::Notification(TComponent* AComponent, TOperation Operation) {
+    TKvGeneticAlgorithm::Notification(AComponent, Operation);
+    if (Operation == opRemove && FVMComponent != nullptr && AComponent == FVMComponent) {
+        // The link is gone already; only the references remain to be dropped.
+        FVM = nullptr;
+        FVMComponent = nullptr;
+        FGPMachine = nullptr;
+    }
+}
+
+IKvGPVirtualMachine& TKvGeneticProgram::Machine() const {
+    if (FVM == nullptr)
+        throw EGPException(SMissingVirtualMachine);
+    return *FVM;
+}
+
+void TKvGeneticProgram::EnsureGenes() {
+    TKvGAGenes* Genes = GetGenes();
+    if (Genes->GetCount() == 0)
+        FVM->UpdateGenes(Genes);
+}
+
+void TKvGeneticProgram::Initialize() {
+    Machine();
+    EnsureGenes();
+    TKvGeneticAlgorithm::Initialize();
+}
+
+void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
+    IKvGPVirtualMachine& VM = Machine();
+    VM.InitializeStack(Args);
+    VM.Initialized();
+    if (FOnInitializeStack)
+        FOnInitializeStack(this);
+}
+
+void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
+    IKvGPVirtualMachine& VM = Machine();
+    VM.InitializeStack(Args);
+    VM.Initialized();
+    if (FOnInitializeStack)
+        FOnInitializeStack(this);
+}
+
+void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
+    const bool SkipUndecodable = std::exchange(FSkipUndecodable, false);
+    Machine();
+    EnsureGenes();
+    static const TVarRecList NoArguments;
+    InitializeStack(NoArguments);
+    // Machine() again: OnInitializeStack may have unset or replaced the machine.
+    IKvGPVirtualMachine& VM = Machine();
+    if (SkipUndecodable && FGPMachine != nullptr) {
+        if (!FGPMachine->TryCompile(Item))
+            return; // EvaluateFitness scores it as it stands
+    } else {
+        VM.Compile(Item);
+    }
+    ExecuteProgram();
+}
+
+void TKvGeneticProgram::ExecuteProgram() {
+    IKvGPVirtualMachine& VM = Machine();
+    switch (FExecutionLimit) {
+    case elNumberOfSteps:
+        if (FLimitNumber > 0) {
+            VM.Execute(FLimitNumber);
+            return;
+        }
+        break;
+    case elNumberOfMilliseconds:
+        if (FLimitNumber > 0) {
+            using Clock = std::chrono::steady_clock;
+            const Clock::time_point Deadline =
+                Clock::now() + std::chrono::milliseconds(FLimitNumber);
+            while (!VM.IsFinished()) {
+                VM.Execute(ClockStride);
+                if (Clock::now() >= Deadline)
+                    return;
+            }
+            return;
+        }
+        break;
+    case elNone:
+        break;
+    }
+    while (!VM.IsFinished())
+        VM.Execute(INT_MAX);
+}
+
+TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {
+    if (!GetOnEvaluateFitness())
+        return 0;
+    if (FAutoExecution) {
+        // The flag is taken by the ExecuteIndividual called here; it is cleared on every path,
+        // so that a later direct call raises as usual.
+        struct TSkipScope {
+            bool& Flag;
+            explicit TSkipScope(bool& F) : Flag(F) { Flag = true; }
+            ~TSkipScope() { Flag = false; }
+        } Scope(FSkipUndecodable);
+        try {
+            ExecuteIndividual(Item);
+        } catch (const EGPException&) {
+            // A machine other than TKvGPVirtualMachine, or an override of ExecuteIndividual,
+            // reports an undecodable individual by the compile's exception.
+            if (FVM == nullptr || !IsUndecodable(FVM->GetExecutionState()))
+                throw;
+        }
+    }
+    return TKvGeneticAlgorithm::EvaluateFitness(Item);
+}
+
+} // namespace kv

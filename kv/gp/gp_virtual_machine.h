@@ -1,0 +1,113 @@
+// TKvGPVirtualMachine: the stack machine of TKvVirtualMachine bound to a genetic-algorithm engine,
+// so that an individual's chromosome is a program.
+//
+// How a chromosome encodes a program
+//   The genotype is one enumerated gene named "Instructions" whose value list holds the display
+//   names of the instruction set, in set order (UpdateGenes builds it). Its Size is
+//   BitsRequired(number of instructions): 1 instruction -> 1 bit, 2-3 -> 2, 4-7 -> 3, 8-15 -> 4.
+//   The chromosome is read as n = (chromosome bits) div Size consecutive slots; bits left over at
+//   the end are ignored. Slot k is the integer the first gene reads at bit k * Size (the gene's
+//   PreserveSignBit decides whether its top bit is a sign bit; the gene built here reads unsigned
+//   values). A slot value v is a valid code when 0 <= v < the number of instructions: the
+//   instruction at that position. Size bits always admit some values outside the set (5, 6 and 7
+//   with five instructions), so random chromosomes usually hold a few invalid slots.
+//   Only the first gene of the engine is consulted. The chromosome is only read: its
+//   PreserveSignBit field is left as it was.
+//
+// Operations
+//   UpdateGenes(Genes)     in one batch of Genes (closed on every path): removes every gene, adds
+//                          "Instructions", makes it gtEnumeration, then gives it the instruction
+//                          names. The engine grows its chromosomes when the genotype needs more
+//                          bits (it never shrinks them).
+//   DecodeProgram(GA, Item) replaces GPProgram (one batch) with one line per slot: the
+//   instruction's
+//                          Name, or "INVALID OPERATION" for a slot outside the set. Closing the
+//                          batch runs ProgramChange, so the state empties and the next step
+//                          compiles the names.
+//   Compile(GA, Item)      writes the slots into EncodedProgram (length n), adds esEncoded and sets
+//                          ExecutionIndex to 0 (-1 when n is 0). esEncoding is held while it runs;
+//                          esEncoded is dropped at the start, because the encoded program is being
+//                          overwritten. On the first slot outside the set: esInvalidOperation is
+//                          added, the value stays at its position and EGPException
+//                          SUnknownInstruction is raised with its decimal text ("Unknown
+//                          instruction "7""). GPProgram is not touched, the finished flags are not
+//                          cleared and esInitialized is not added: call Initialized before running
+//                          (the genetic program engine does).
+//   TryCompile(GA, Item)   Compile without the exception: false after a slot outside the set (state
+//                          and EncodedProgram exactly as Compile leaves them), true otherwise. For
+//                          callers that score undecodable individuals instead of stopping on them.
+//   The one-argument forms use GeneticAlgorithm; without a bound engine they raise EGPException
+//   "Missing Genetic Program Engine" and change nothing. The GA given to the two-argument forms
+//   need not be the bound one.
+//
+// Binding (SetGeneticAlgorithm): binding another engine stops the free notification from the old
+// one and asks the new one for it; the machine does not own the engine. When the bound engine is
+// destroyed, GeneticAlgorithm becomes nullptr. Destroying the machine unbinds it first. Binding
+// does not lay the genes out (and an engine that is already being destroyed binds as nullptr);
+// while an engine is bound, every addition, removal, rename or other change of an instruction lays
+// out that engine's genes again through UpdateGenes (once more at the end of a batch of the
+// instruction set).
+//
+// Errors (EGPException; nothing is changed when one is raised before reading, as listed)
+//   "Missing Genetic Program Engine"  a one-argument form without a bound engine, or a null GA
+//   a null Item, an engine without genes, or a first gene of Size 0 (no instruction, or genes
+//                                     never laid out): a message naming what is missing, raised by
+//                                     DecodeProgram, Compile and TryCompile before anything changes
+//   SUnknownInstruction               Compile on a slot outside the instruction set (see above)
+//   a null Genes in UpdateGenes
+//
+// Performance: Compile reads the slots straight into EncodedProgram, whose storage is reused from
+// one individual to the next; it allocates only when a program is longer than any before.
+//
+// Not thread-safe: the machine, its bound engine and their callbacks run on one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kv/gp/gp_vm_interface.h"
+#include "kv/gp/virtual_machine.h"
+
+namespace kv {
+
+class TKvGAGene;
+
+class TKvGPVirtualMachine : public TKvVirtualMachine, public virtual IKvGPVirtualMachine {
+public:
+    using TKvVirtualMachine::TKvVirtualMachine;
+    // Unbinds the engine, then the machine is destroyed as a TKvVirtualMachine.
+    ~TKvGPVirtualMachine() override;
+
+    std::string ClassName() const override { return "TKvGPVirtualMachine"; }
+
+    TKvGeneticAlgorithm* GetGeneticAlgorithm() const noexcept { return FGeneticAlgorithm; }
+    // See Binding above.
+    void SetGeneticAlgorithm(TKvGeneticAlgorithm* Value);
+
+    using TKvVirtualMachine::Compile;
+    void Compile(const TKvGAIndividual* Item) override;
+    void Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) override;
+    bool TryCompile(const TKvGAIndividual* Item);
+    virtual bool TryCompile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item);
+
+    void DecodeProgram(const TKvGAIndividual* Item) override;
+    void DecodeProgram(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) override;
+
+    void UpdateGenes(TKvGAGenes* Genes) override;
+
+    // After the machine's own handling, lay the bound engine's genes out again.
+    void InstructionNotify(TVMInstruction* Item, TCollectionNotification Action) override;
+    void InstructionUpdate(TVMInstruction* Item) override;
+
+protected:
+    // Unbinds the engine when it is destroyed.
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+    // The bound engine, or EGPException "Missing Genetic Program Engine".
+    const TKvGeneticAlgorithm* BoundEngine() const;
+
+    TKvGeneticAlgorithm* FGeneticAlgorithm = nullptr;
+};
+
+} // namespace kv

@@ -1,0 +1,263 @@
+#include "kv/gp/virtual_machine.h"
+
+#include <exception>
+#include <typeinfo>
+#include <utility>
+
+#include "kv/rtl/update_guard.h"
+
+namespace kv {
+
+TKvVirtualMachine::TKvVirtualMachine(TComponent* AOwner)
+    : TComponent(AOwner), FInstructionSet(std::make_unique<TVMInstructionSet>(this)),
+      FStack(std::make_unique<TVMExecutionStack>()), FGPProgram(std::make_unique<TStringList>()) {
+    FGPProgram->SetOnChange([this](TObject* Sender) { ProgramChange(Sender); });
+}
+
+TKvVirtualMachine::~TKvVirtualMachine() {
+    FStack.reset();
+    FInstructionSet.reset();
+    FGPProgram.reset();
+}
+
+// ---- properties ----
+
+void TKvVirtualMachine::SetInstructionSet(const TVMInstructionSet& Value) {
+    FInstructionSet->Assign(&Value);
+}
+
+void TKvVirtualMachine::SetGPProgram(const TStrings& Value) {
+    FGPProgram->Assign(&Value);
+}
+
+void TKvVirtualMachine::SetStack(const TVMExecutionStack& Value) {
+    FStack->Assign(&Value);
+}
+
+void TKvVirtualMachine::SetEncodedProgram(const TIntegerArray& Value) {
+    FEncodedProgram = Value;
+    FExecutionState.Include(esEncoded);
+}
+
+void TKvVirtualMachine::SetExecutionIndex(int32_t Value) noexcept {
+    if (Value == FExecutionIndex)
+        return;
+    const int64_t Length = static_cast<int64_t>(FEncodedProgram.size());
+    if (Value < -1)
+        FExecutionIndex = -1;
+    else if (Value >= Length)
+        FExecutionIndex = static_cast<int32_t>(Length - 1);
+    else
+        FExecutionIndex = Value;
+}
+
+// ---- running ----
+
+void TKvVirtualMachine::Compile() {
+    FExecutionState.Include(esEncoding);
+    struct EncodingEnds {
+        TExecutionStates& State;
+        ~EncodingEnds() { State.Exclude(esEncoding); }
+    } Ends{FExecutionState};
+
+    const int Count = FGPProgram->GetCount();
+    FEncodedProgram.resize(static_cast<size_t>(Count));
+    for (int I = 0; I < Count; ++I) {
+        const std::string& Line = FGPProgram->GetString(I);
+        const int Code = FInstructionSet->IndexOf(Line);
+        FEncodedProgram[static_cast<size_t>(I)] = Code;
+        if (Code < 0) {
+            FExecutionState.Include(esInvalidOperation);
+            throw EGPException(Format(SUnknownInstruction, Line));
+        }
+    }
+    FExecutionState.Include(esEncoded);
+    FExecutionIndex = Count > 0 ? 0 : -1;
+}
+
+// The step is laid out for the loop of Execute(N) and the fast path of Execute(): RunStep is
+// inlined into both, the rarely needed PrepareStep is kept out of the way.
+#if defined(__GNUC__)
+#define KV_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define KV_NOINLINE [[gnu::noinline]]
+#else
+#define KV_ALWAYS_INLINE inline
+#define KV_NOINLINE
+#endif
+
+KV_NOINLINE bool TKvVirtualMachine::PrepareStep() {
+    if (FExecutionState.Contains(esFinished))
+        return false;
+    if (!FExecutionState.Contains(esEncoded))
+        Compile();
+    if (!AddressesInstruction(FExecutionIndex)) {
+        // Nothing to run: an empty program or an index written as -1.
+        Finished();
+        return false;
+    }
+    return true;
+}
+
+KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
+    FExecutionState.Include(esExecuting);
+    int32_t Code;
+    if (FOnExecuting) {
+        FOnExecuting(this);
+        // OnExecuting may have replaced the program; a position it no longer has counts as a
+        // code outside the set.
+        Code = AddressesInstruction(FExecutionIndex)
+                   ? FEncodedProgram[static_cast<size_t>(FExecutionIndex)]
+                   : -1;
+    } else {
+        Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
+    }
+    if (Code >= 0 && Code < FInstructionSet->GetCount()) {
+        try {
+            TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+            // Plain instructions, the usual case, are run without the virtual call so that
+            // Execute is inlined here; descendants get their override. (Comparing the type_info
+            // objects can only miss a match, never invent one; a miss takes the virtual call.)
+            if (&typeid(*Instruction) == &typeid(TVMInstruction))
+                Instruction->TVMInstruction::Execute(FStack.get());
+            else
+                Instruction->Execute(FStack.get());
+        } catch (const std::exception& E) {
+            FExecutionState.Exclude(esExecuting);
+            FExecutionState.Include(esError);
+            if (FOnError)
+                FOnError(this, E);
+        }
+    } else {
+        FExecutionState.Exclude(esExecuting);
+        FExecutionState.Include(esInvalidOperation);
+    }
+    if (FOnExecuted)
+        FOnExecuted(this);
+    if (static_cast<int64_t>(FExecutionIndex) >= static_cast<int64_t>(FEncodedProgram.size()) - 1 ||
+        !(FExecutionState * FinishedStates).Empty())
+        Finished();
+    else
+        ++FExecutionIndex;
+}
+
+void TKvVirtualMachine::Execute() {
+    // The usual case first: a compiled program standing at an instruction.
+    if (FExecutionState.Contains(esEncoded) && !FExecutionState.Contains(esFinished) &&
+        AddressesInstruction(FExecutionIndex))
+        RunStep();
+    else if (PrepareStep())
+        RunStep();
+}
+
+void TKvVirtualMachine::Execute(int NumSteps) {
+    while (NumSteps > 0 && !IsFinished()) {
+        // IsFinished has ruled out esFinished and an index outside the program; only a compile
+        // may be due.
+        if (FExecutionState.Contains(esEncoded) || PrepareStep())
+            RunStep();
+        --NumSteps;
+    }
+}
+
+void TKvVirtualMachine::Execute(TVMExecutionStack* Stack, TVMInstruction* Item) {
+    if (FOnExecuteInstruction)
+        FOnExecuteInstruction(this, Stack, Item);
+}
+
+void TKvVirtualMachine::Finished() {
+    FExecutionState.Include(esFinishing);
+    FExecutionState.Exclude(esExecuting);
+    if (FOnFinished)
+        FOnFinished(this);
+    FExecutionState.Include(esFinished);
+}
+
+// ---- loading ----
+
+template <class TArgs>
+void TKvVirtualMachine::InitializeFromNames(const TStrings& AProgram, const TArgs& Args) {
+    FExecutionState = TExecutionStates{esInitializing};
+    try {
+        SetGPProgram(AProgram);
+        Compile();
+        InitializeStack(Args);
+    } catch (...) {
+        Initialized();
+        throw;
+    }
+    Initialized();
+}
+
+template <class TArgs>
+void TKvVirtualMachine::InitializeFromCodes(const TIntegerArray& AProgram, const TArgs& Args) {
+    FExecutionState = TExecutionStates{esInitializing};
+    TUpdateGuard Batch(*FGPProgram);
+    try {
+        FGPProgram->Clear();
+        const int Count = FInstructionSet->GetCount();
+        for (const int32_t Code : AProgram) {
+            if (Code < 0 || Code >= Count)
+                throw EGPException(Format(SInvalidInstructionIndex, static_cast<int>(Code)));
+            FGPProgram->Add(FInstructionSet->GetItemUnchecked(Code)->GetName());
+        }
+        InitializeStack(Args);
+        // AProgram may be this machine's own EncodedProgram; assigning a vector to itself is safe.
+        FEncodedProgram = AProgram;
+    } catch (...) {
+        Initialized();
+        throw; // the guard closes the batch, which empties the state
+    }
+    Initialized();
+    Batch.Close();
+    FExecutionState.Include(esEncoded);
+}
+
+void TKvVirtualMachine::Initialize(const TStrings& AProgram, const TVarRecList& Args) {
+    InitializeFromNames(AProgram, Args);
+}
+
+void TKvVirtualMachine::Initialize(const TIntegerArray& AProgram, const TVarRecList& Args) {
+    InitializeFromCodes(AProgram, Args);
+}
+
+void TKvVirtualMachine::Initialize(const TStrings& AProgram, const TStrings& Args) {
+    InitializeFromNames(AProgram, Args);
+}
+
+void TKvVirtualMachine::Initialize(const TIntegerArray& AProgram, const TStrings& Args) {
+    InitializeFromCodes(AProgram, Args);
+}
+
+void TKvVirtualMachine::InitializeStack(const TVarRecList& Args) {
+    FStack->Clear();
+    Variant Value;
+    for (const TVarRec& Arg : Args)
+        if (VarRecToVariant(Arg, Value))
+            FStack->Push(std::move(Value));
+    if (FOnInitialize)
+        FOnInitialize(this);
+}
+
+void TKvVirtualMachine::InitializeStack(const TStrings& Args) {
+    FStack->Assign(&Args);
+    if (FOnInitialize)
+        FOnInitialize(this);
+}
+
+void TKvVirtualMachine::Initialized() {
+    FExecutionIndex = FEncodedProgram.empty() ? -1 : 0;
+    FExecutionState.Include(esInitialized);
+    FExecutionState = FExecutionState - FinishedStates;
+    FExecutionState.Exclude(esExecuting);
+}
+
+void TKvVirtualMachine::ProgramChange(TObject* /*Sender*/) {
+    FExecutionState = TExecutionStates();
+}
+
+void TKvVirtualMachine::InstructionNotify(TVMInstruction* /*Item*/,
+                                          TCollectionNotification /*Action*/) {}
+
+void TKvVirtualMachine::InstructionUpdate(TVMInstruction* /*Item*/) {}
+
+} // namespace kv
