@@ -48,16 +48,6 @@ T RoundedBound(double Value) noexcept {
     return static_cast<T>(R);
 }
 
-// A double converted to single precision, saturating to infinity instead of overflowing.
-float ToSingle(double Value) noexcept {
-    constexpr double Max = std::numeric_limits<float>::max();
-    if (Value > Max)
-        return std::numeric_limits<float>::infinity();
-    if (Value < -Max)
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(Value);
-}
-
 } // namespace
 
 TKvGAGene::~TKvGAGene() {
@@ -300,9 +290,9 @@ void TKvGAGene::SetGeneAsInt64(TKvEncodedBits& Bits, int32_t Offset, int64_t Val
 
 void TKvGAGene::SetGeneAsFloat(TKvEncodedBits& Bits, int32_t Offset, float Value) {
     if (std::isnan(Value) || Value < FMinValue)
-        Value = ToSingle(FMinValue);
+        Value = SaturateToSingle(FMinValue);
     else if (Value > FMaxValue)
-        Value = ToSingle(FMaxValue);
+        Value = SaturateToSingle(FMaxValue);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsFloat(Offset, FSize, Value);
 }

@@ -1,5 +1,6 @@
 #include "kv/xml/detail/xml_input.h"
 
+#include "kv/rtl/convert.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/text.h"
 
@@ -61,24 +62,6 @@ TInputEncoding DetectEncoding(std::string_view S, size_t& BomLength) {
     return TInputEncoding::Utf8;
 }
 
-void AppendUTF8(std::string& Out, uint32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (C >> 18));
-        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-}
-
 [[noreturn]] void InputError(const char* What, const std::string& TextSoFar) {
     TTextPosition P = TextPosition(TextSoFar, TextSoFar.size());
     throw EXmlError(Format("Cannot read the XML document: %s at line %d, column %d", What,
@@ -109,7 +92,7 @@ void DecodeUTF16(std::string_view S, bool BigEndian, std::string& Out) {
         } else if (C == 0) {
             InputError("a NUL character", Out);
         }
-        AppendUTF8(Out, C);
+        AppendUtf8(Out, C);
     }
 }
 
@@ -130,7 +113,7 @@ void DecodeUTF32(std::string_view S, bool BigEndian, std::string& Out) {
             InputError("a NUL character", Out);
         if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF))
             InputError("a character outside Unicode", Out);
-        AppendUTF8(Out, C);
+        AppendUtf8(Out, C);
     }
 }
 
@@ -288,7 +271,7 @@ std::string_view DecodeXMLInput(std::string_view Bytes, std::string& Converted) 
         for (size_t I = 0; I < Body.size(); ++I) {
             if (Body[I] == 0)
                 InputError("a NUL character", Converted);
-            AppendUTF8(Converted, Byte(Body, I));
+            AppendUtf8(Converted, Byte(Body, I));
         }
         return Converted;
     }
