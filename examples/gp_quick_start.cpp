@@ -1,5 +1,6 @@
 // Quick start for genetic programming: breeds a program of three stack instructions that computes
 // f(x) = x*x + x from the x on its stack, and prints it.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
