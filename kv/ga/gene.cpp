@@ -21,16 +21,6 @@ double Pow2(int32_t N) noexcept {
     return std::ldexp(1.0, N);
 }
 
-// Rounds to the nearest integer, halves to the even neighbour, whatever the floating-point
-// environment's rounding mode. Value is finite.
-double RoundHalfEven(double Value) noexcept {
-    const double Floor = std::floor(Value);
-    const double Fraction = Value - Floor;
-    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
-        return Floor + 1.0;
-    return Floor;
-}
-
 // A bound rounded to the nearest integer of type T (halves to even) and saturated to T's range,
 // so that a bound beyond the type's range (or infinite) never makes an undefined conversion.
 template <class T>

@@ -181,6 +181,14 @@ double StrToFloat(std::string_view S) {
     return V;
 }
 
+double RoundHalfEven(double Value) noexcept {
+    const double Floor = std::floor(Value);
+    const double Fraction = Value - Floor; // exact for every finite double
+    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
+        return Floor + 1.0;
+    return Floor;
+}
+
 float SaturateToSingle(double Value) noexcept {
     constexpr double Max = std::numeric_limits<float>::max();
     if (Value > Max)

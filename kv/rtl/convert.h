@@ -23,6 +23,9 @@
 // integers (0 is false, anything else true); otherwise EConvertError
 // "'<text>' is not a valid boolean value".
 //
+// RoundHalfEven rounds a finite double to the nearest integer, halves to the even neighbour
+// (2.5 -> 2, 3.5 -> 4, -2.5 -> -2), whatever rounding mode the floating-point environment is in.
+//
 // SaturateToSingle converts a double to single precision, giving an infinity of the right sign for
 // a finite value beyond the float range (a plain conversion of such a value is undefined
 // behaviour); NaN stays NaN.
@@ -57,6 +60,7 @@ std::string FloatToStr(double Value);
 double StrToFloat(std::string_view S);
 bool TryStrToFloat(std::string_view S, double& Value) noexcept;
 
+double RoundHalfEven(double Value) noexcept;
 float SaturateToSingle(double Value) noexcept;
 
 std::string BoolToStr(bool Value);

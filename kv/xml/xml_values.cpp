@@ -1,6 +1,7 @@
 // Values of elements and attributes: reading them as typed values, checking texts and names
 // before they are written, and the error messages that name where a bad value stands.
 #include "kv/rtl/exceptions.h"
+#include "kv/rtl/text.h"
 #include "kv/xml/detail/xml_impl.h"
 #include "kv/xml/detail/xml_input.h"
 #include "kv/xml/xml_text.h"
@@ -46,17 +47,6 @@ std::string Describe(const TValueSite& S) {
     return R;
 }
 
-// Text for a message: at most 64 bytes, cut at a character boundary.
-std::string Shown(std::string_view Text) {
-    constexpr size_t Max = 64;
-    if (Text.size() <= Max)
-        return std::string(Text);
-    size_t N = Max;
-    while (N > 0 && (static_cast<unsigned char>(Text[N]) & 0xC0) == 0x80)
-        --N;
-    return std::string(Text.substr(0, N)) + "...";
-}
-
 } // namespace
 
 const char* NodeValue(pugi::xml_node N) noexcept {
@@ -76,7 +66,7 @@ T ConvertRequired(const char* Text, const TValueSite& Site) {
             Format("Missing %s value: %s is absent or empty", TValueType<T>::Name, Describe(Site)));
     T V{};
     if (!TValueType<T>::Parse(S, V))
-        throw EConvertError(Format("\"%s\" is not a valid %s value for %s", Shown(Text),
+        throw EConvertError(Format("\"%s\" is not a valid %s value for %s", TextExcerpt(Text),
                                    TValueType<T>::Name, Describe(Site)));
     return V;
 }
@@ -116,7 +106,7 @@ void CheckName(std::string_view Name) {
         Ok = I == 0 ? Start : (Start || Other);
     }
     if (!Ok)
-        throw EXmlError(Format("\"%s\" is not a valid XML name", Shown(Name)));
+        throw EXmlError(Format("\"%s\" is not a valid XML name", TextExcerpt(Name)));
 }
 
 } // namespace kv::detail
