@@ -179,6 +179,10 @@ void TXMLDocument::Load(std::string_view Bytes) {
         throw std::bad_alloc();
     if (!R)
         LoadError(R.description(), Text, R.offset);
+    const size_t BadReference = FindBadCharacterReference(Text);
+    if (BadReference != std::string_view::npos)
+        LoadError("a character reference to no character (NUL, a surrogate or beyond U+10FFFF)",
+                  Text, static_cast<ptrdiff_t>(BadReference));
     CheckTree(*Tree, Text);
     NormalizeDeclaration(*Tree);
     // The new tree is sound: only now do the old one and its handles go.

@@ -38,10 +38,11 @@
 // are decoded, and a document with a document type declaration (DOCTYPE) is refused as a whole,
 // so no entity declared in one can stand for text (any other entity reference stays as its
 // literal text, "&name;"). A document with no or more than one root element, text outside it, a
-// NUL character, invalid UTF-8 or UTF-16, or elements nested deeper than MaxXMLDepth is refused
-// likewise; the depth limit also holds for elements added through this layer (EXmlError). Comments
-// and processing instructions are dropped on loading; so is white space between elements, while
-// the white space of a text element ("<Name> </Name>") and line ends inside texts are kept as
+// NUL character, invalid UTF-8 or UTF-16, a character reference to NUL, a surrogate or a code
+// point beyond U+10FFFF ("&#0;", "&#xD800;"), or elements nested deeper than MaxXMLDepth is
+// refused likewise; the depth limit also holds for elements added through this layer (EXmlError).
+// Comments and processing instructions are dropped on loading; so is white space between elements,
+// while the white space of a text element ("<Name> </Name>") and line ends inside texts are kept as
 // they stand. Saving writes UTF-8 with an XML declaration, indented by two spaces per level.
 //
 // Documents and their nodes are not thread-safe: use a document from one thread at a time.
