@@ -1,3 +1,4 @@
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/xml/detail/xml_impl.h"
 #include "kv/xml/detail/xml_input.h"
@@ -248,15 +249,7 @@ void TXMLDocument::SaveToStream(std::ostream& Stream) const {
 }
 
 void TXMLDocument::SaveToFile(const std::string& FileName) const {
-    std::string Text = SaveToString();
-    std::ofstream File(FileName, std::ios::binary | std::ios::trunc);
-    if (!File)
-        throw EXmlError(
-            Format("Cannot create the XML file \"%s\": %s", FileName, std::strerror(errno)));
-    File.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-    File.close();
-    if (!File)
-        throw EXmlError(Format("Cannot write the XML file \"%s\"", FileName));
+    ReplaceFile(FileName, SaveToString());
 }
 
 // ---- handles ----

@@ -211,7 +211,11 @@ public:
 
     // Write the document (UTF-8, indented). A stream or file that fails raises EXmlError.
     virtual void SaveToStream(std::ostream& Stream) const = 0;
-    // Builds the whole text first and only then creates (or replaces) the file.
+    // Builds the whole text first, writes it to a temporary file beside FileName and renames that
+    // over FileName: an interrupted or failed save leaves an existing file as it was and never a
+    // part of the new text under FileName. A failure raises EXmlError naming the file and the
+    // system's reason. A symbolic link has the file it names replaced; an existing file's
+    // permissions pass to the new one.
     virtual void SaveToFile(const std::string& FileName) const = 0;
     virtual std::string SaveToString() const = 0;
 
