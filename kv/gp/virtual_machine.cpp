@@ -75,13 +75,17 @@ void TKvVirtualMachine::Compile() {
     FExecutionIndex = Count > 0 ? 0 : -1;
 }
 
+// The step is laid out for the loop of Execute(N) and the fast path of Execute(): RunStep is
+// inlined into both, the rarely needed PrepareStep is kept out of the way.
 #if defined(__GNUC__)
 #define KV_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define KV_NOINLINE [[gnu::noinline]]
 #else
 #define KV_ALWAYS_INLINE inline
+#define KV_NOINLINE
 #endif
 
-bool TKvVirtualMachine::PrepareStep() {
+KV_NOINLINE bool TKvVirtualMachine::PrepareStep() {
     if (FExecutionState.Contains(esFinished))
         return false;
     if (!FExecutionState.Contains(esEncoded))
@@ -137,7 +141,11 @@ KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
 }
 
 void TKvVirtualMachine::Execute() {
-    if (PrepareStep())
+    // The usual case first: a compiled program standing at an instruction.
+    if (FExecutionState.Contains(esEncoded) && !FExecutionState.Contains(esFinished) &&
+        AddressesInstruction(FExecutionIndex))
+        RunStep();
+    else if (PrepareStep())
         RunStep();
 }
 

@@ -23,7 +23,8 @@
 //                     2. without esEncoded: Compile (its exception passes out);
 //                     3. when ExecutionIndex addresses no instruction (empty program, index -1):
 //                        nothing is run and the run ends (Finished);
-//                     4. adds esExecuting, calls OnExecuting;
+//                     4. adds esExecuting, calls OnExecuting (when OnExecuting leaves the index
+//                        addressing no instruction, step 5 treats it as a code outside the set);
 //                     5. runs the instruction whose code is at ExecutionIndex. An exception derived
 //                        from std::exception (every kv::Exception among them) is caught:
 //                        esExecuting is removed, esError added, OnError receives it, and it goes no
@@ -34,7 +35,9 @@
 //                     7. when ExecutionIndex (as the instruction left it) is at or past the last
 //                        instruction, or a member of FinishedStates is held, Finished; otherwise
 //                        ExecutionIndex moves on by one.
-//   Execute(N)      steps while N > 0 and not IsFinished(); N <= 0 does nothing.
+//   Execute(N)      steps while N > 0 and not IsFinished(); N <= 0 does nothing. A program that
+//                   was never compiled leaves IsFinished() true, so Execute(N) does nothing until
+//                   Compile, Initialize or a single Execute() has run.
 //   Finished        adds esFinishing, removes esExecuting, calls OnFinished, adds esFinished.
 //   Initialized     ExecutionIndex to 0 (-1 for an empty program), adds esInitialized, removes
 //                   esExecuting and every member of FinishedStates; the program can run again.
@@ -71,11 +74,15 @@
 // OnExecuted; OnFinished when the run ends with the step. OnInitialize after InitializeStack.
 // Exceptions raised by OnExecuting, OnExecuted, OnFinished, OnInitialize and OnError pass out.
 //
-// Extending: Compile, Initialize, Initialized, Finished, ProgramChange, InstructionNotify,
-// InstructionUpdate and the IKvSimpleVirtualMachine operations are virtual. A descendant that
-// declares another overload of a name (Compile(GA, Item)) should bring the inherited ones back
-// with a using-declaration. The instruction set reports to InstructionNotify/InstructionUpdate,
-// which do nothing here.
+// Extending: Compile, the four Initialize, both InitializeStack, Initialized, Finished,
+// ProgramChange, InstructionNotify and InstructionUpdate are virtual. The stepping operations
+// (Execute(), Execute(N), IsFinished, GetExecutionState) are final so that the step loop compiles
+// to straight code. A descendant that compiles programs of its own (from an individual's
+// chromosome) works on the protected FExecutionState, FExecutionIndex and FEncodedProgram. A
+// descendant that declares another overload of a name (Compile(GA, Item)) should bring the
+// inherited ones back with a using-declaration. The instruction set reports to
+// InstructionNotify/InstructionUpdate, which do nothing here. IKvSimpleVirtualMachine is a virtual
+// base, so an extended interface that also derives from it virtually shares these operations.
 //
 // Performance: a step indexes the encoded program and the instruction set directly; names are
 // looked up only when compiling. A step allocates nothing of its own.

@@ -12,20 +12,7 @@ using namespace kv;
 namespace {
 
 using S = TExecutionStates;
-
-std::unique_ptr<TStringList> Program(std::initializer_list<const char*> Lines) {
-    auto L = std::make_unique<TStringList>();
-    for (const char* Line : Lines)
-        L->Add(Line);
-    return L;
-}
-
-std::vector<std::string> Lines(const TStrings& L) {
-    std::vector<std::string> R;
-    for (int I = 0; I < L.GetCount(); ++I)
-        R.push_back(L[I]);
-    return R;
-}
+using Log = std::vector<std::string>;
 
 std::vector<Variant> Contents(const TVMExecutionStack& Stack) {
     std::vector<Variant> R;
@@ -34,68 +21,79 @@ std::vector<Variant> Contents(const TVMExecutionStack& Stack) {
     return R;
 }
 
-// "i<I>", built without operator+ (g++ 12 -O3 reports a false -Wrestrict on "i" + to_string).
-std::string InstrName(int I) {
-    std::string S(1, 'i');
-    S.append(std::to_string(I));
-    return S;
-}
-
-// A machine with instructions i0..i(N-1) that log their names as they run.
-struct TLoggingMachine {
-    explicit TLoggingMachine(int N) {
+// A machine whose instructions i0..i(N-1) log their names; Load runs Initialize from names.
+struct TMachine {
+    explicit TMachine(int N) {
         for (int I = 0; I < N; ++I) {
             TVMInstruction* Instr = VM.GetInstructionSet()->Add();
-            Instr->SetName(InstrName(I));
+            Instr->SetName(std::string(1, 'i').append(std::to_string(I)));
             Instr->SetOnExecute([this](TObject*, TVMExecutionStack*, TVMInstruction* Item) {
-                Log.push_back(Item->GetName());
+                Trace.push_back(Item->GetName());
             });
         }
-        VM.SetOnFinished([this](TObject*) { ++FinishedCalls; });
+        VM.SetOnFinished([this](TObject*) { Trace.push_back("finished"); });
     }
-    void Load(int Length) {
+    void Load(std::initializer_list<const char*> Lines, const TVarRecList& Args = {}) {
         TStringList P;
-        for (int I = 0; I < Length; ++I)
-            P.Add(InstrName(I % VM.GetInstructionSet()->GetCount()));
-        VM.Initialize(P, TVarRecList{});
+        for (const char* Line : Lines)
+            P.Add(Line);
+        VM.Initialize(P, Args);
     }
+    TVMInstruction* Item(int I) { return VM.GetInstructionSet()->GetItem(I); }
     TKvVirtualMachine VM;
-    std::vector<std::string> Log;
-    int FinishedCalls = 0;
+    Log Trace;
 };
 
 } // namespace
 
-TEST(VirtualMachine, NewMachineIsEmptyAndFinished) {
-    TKvVirtualMachine VM;
+TEST(VirtualMachine, StatesAndCallbacksThroughTheLifeOfAMachine) {
+    TMachine M(2);
+    TKvVirtualMachine& VM = M.VM;
     EXPECT_TRUE(VM.GetExecutionState().Empty());
     EXPECT_TRUE(VM.IsFinished());
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-    EXPECT_TRUE(VM.GetEncodedProgram().empty());
-    EXPECT_EQ(VM.GetStack()->GetCount(), 0);
-    EXPECT_EQ(VM.GetGPProgram()->GetCount(), 0);
-    EXPECT_EQ(VM.ClassName(), "TKvVirtualMachine");
-    // An owned machine is destroyed by its owner.
-    TComponent Owner;
-    auto* Owned = new TKvVirtualMachine(&Owner);
-    EXPECT_EQ(Owner.GetComponentCount(), 1);
-    EXPECT_EQ(Owned->GetOwner(), &Owner);
+    VM.SetOnExecuting([&](TObject* Sender) {
+        EXPECT_EQ(Sender, &VM);
+        M.Trace.push_back("executing");
+    });
+    VM.SetOnExecuted([&](TObject*) { M.Trace.push_back("executed"); });
+    M.Load({"i0", "I1", "i0"});
+    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
+    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{0, 1, 0}));
+    VM.Execute();
+    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized, esExecuting}));
+    VM.Execute();
+    EXPECT_EQ(VM.GetExecutionIndex(), 2);
+    EXPECT_FALSE(VM.IsFinished()) << "standing at the last instruction, not yet run";
+    VM.Execute(10);
+    EXPECT_EQ(M.Trace, (Log{"executing", "i0", "executed", "executing", "i1", "executed",
+                            "executing", "i0", "executed", "finished"}));
+    EXPECT_EQ(VM.GetExecutionState().Bits(),
+              (S{esEncoded, esInitialized, esFinishing, esFinished}).Bits());
+    EXPECT_EQ(VM.GetExecutionIndex(), 2);
+    EXPECT_TRUE(VM.IsFinished());
+    VM.Execute(); // nothing once finished
+    EXPECT_EQ(M.Trace.size(), 10u);
+
+    // Initialized lets the same program run again from its start; Execute(N) stops after N.
+    VM.Initialized();
+    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
+    M.Trace.clear();
+    VM.SetOnExecuting(nullptr);
+    VM.SetOnExecuted(nullptr);
+    VM.Execute(2);
+    VM.Execute(0);
+    VM.Execute(-1);
+    EXPECT_EQ(M.Trace, (Log{"i0", "i1"}));
+    EXPECT_EQ(VM.GetExecutionIndex(), 2);
+    EXPECT_FALSE(VM.IsFinished());
 }
 
-TEST(VirtualMachine, CompileTurnsNamesIntoCodes) {
-    TKvVirtualMachine VM;
-    VM.GetInstructionSet()->Add()->SetName("Push");
-    VM.GetInstructionSet()->Add()->SetName("Add");
-    VM.GetGPProgram()->Add("push");
-    VM.GetGPProgram()->Add("ADD");
-    VM.GetGPProgram()->Add("Push");
-    VM.Compile();
-    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{0, 1, 0}));
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-    EXPECT_EQ(VM.GetExecutionState(), S{esEncoded});
-
-    VM.GetGPProgram()->Insert(1, "Mul"); // empties the state
-    EXPECT_TRUE(VM.GetExecutionState().Empty());
+TEST(VirtualMachine, CompileMapsNamesToCodesAndRejectsUnknownNames) {
+    TMachine M(2);
+    TKvVirtualMachine& VM = M.VM;
+    VM.GetGPProgram()->Add("i1");
+    VM.GetGPProgram()->Add("Mul");
+    VM.GetGPProgram()->Add("i0");
     try {
         VM.Compile();
         FAIL();
@@ -103,359 +101,167 @@ TEST(VirtualMachine, CompileTurnsNamesIntoCodes) {
         EXPECT_STREQ(E.what(), "Unknown instruction \"Mul\"");
     }
     EXPECT_EQ(VM.GetExecutionState(), S{esInvalidOperation});
-    ASSERT_EQ(VM.GetEncodedProgram().size(), 4u);
-    EXPECT_EQ(VM.GetEncodedProgram()[0], 0);
+    ASSERT_EQ(VM.GetEncodedProgram().size(), 3u);
     EXPECT_EQ(VM.GetEncodedProgram()[1], -1);
+    EXPECT_THROW(VM.Execute(), EGPException) << "a step compiles first";
 
-    // An empty program compiles to nothing, with no instruction to stand at.
     VM.GetGPProgram()->Clear();
     VM.Compile();
-    EXPECT_TRUE(VM.GetEncodedProgram().empty());
-    EXPECT_EQ(VM.GetExecutionIndex(), -1);
     EXPECT_EQ(VM.GetExecutionState(), S{esEncoded});
-}
-
-TEST(VirtualMachine, StateSetsThroughTheLifeOfAMachine) {
-    TLoggingMachine M(2);
-    TKvVirtualMachine& VM = M.VM;
-    std::vector<S> Seen;
-    M.VM.GetInstructionSet()->GetItem(0)->SetOnExecute(
-        [&](TObject*, TVMExecutionStack*, TVMInstruction*) {
-            Seen.push_back(VM.GetExecutionState());
-        });
-    M.Load(3);
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-    EXPECT_FALSE(VM.IsFinished());
-
-    VM.Execute();
-    EXPECT_EQ(Seen.back(), (S{esEncoded, esInitialized, esExecuting})) << "inside the step";
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized, esExecuting}));
-    EXPECT_EQ(VM.GetExecutionIndex(), 1);
-    VM.Execute();
-    EXPECT_FALSE(VM.IsFinished()) << "standing at the last instruction, not yet run";
-    VM.Execute();
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized, esFinishing, esFinished}));
-    EXPECT_EQ(VM.GetExecutionState().Bits(), 0x030A);
-    EXPECT_EQ(VM.GetExecutionIndex(), 2);
-    EXPECT_TRUE(VM.IsFinished());
-    EXPECT_EQ(M.FinishedCalls, 1);
-
-    VM.Initialized();
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-    VM.Execute(100);
-    EXPECT_EQ(Seen.size(), 4u) << "the same program ran again from its start";
-    EXPECT_EQ(M.FinishedCalls, 2);
-
-    // Writing the encoded program adds esEncoded and touches nothing else.
-    VM.Initialized();
-    VM.SetEncodedProgram({1});
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-    EXPECT_EQ(VM.GetGPProgram()->GetCount(), 3);
-}
-
-TEST(VirtualMachine, StepsStopAtTheEndOfTheProgram) {
-    TLoggingMachine One(1);
-    One.Load(1);
-    One.VM.Execute(10);
-    EXPECT_EQ(One.Log, (std::vector<std::string>{"i0"}));
-    EXPECT_EQ(One.VM.GetExecutionState(), (S{esEncoded, esInitialized, esFinishing, esFinished}));
-    EXPECT_EQ(One.VM.GetExecutionIndex(), 0);
-    EXPECT_TRUE(One.VM.IsFinished());
-    EXPECT_EQ(One.FinishedCalls, 1);
-    One.VM.Execute();
-    One.VM.Execute(5);
-    EXPECT_EQ(One.Log.size(), 1u);
-    EXPECT_EQ(One.FinishedCalls, 1);
-
-    TLoggingMachine Five(5);
-    Five.Load(5);
-    Five.VM.Execute(2);
-    EXPECT_EQ(Five.Log, (std::vector<std::string>{"i0", "i1"}));
-    EXPECT_EQ(Five.VM.GetExecutionIndex(), 2);
-    EXPECT_FALSE(Five.VM.IsFinished());
-    Five.VM.Execute(0);
-    Five.VM.Execute(-3);
-    EXPECT_EQ(Five.Log.size(), 2u);
-    Five.VM.Execute(10);
-    EXPECT_EQ(Five.Log, (std::vector<std::string>{"i0", "i1", "i2", "i3", "i4"}));
-    EXPECT_TRUE(Five.VM.GetExecutionState().Contains(esFinished));
-    EXPECT_EQ(Five.FinishedCalls, 1);
-}
-
-TEST(VirtualMachine, CallbacksComeInStepOrder) {
-    TLoggingMachine M(2);
-    TKvVirtualMachine& VM = M.VM;
-    VM.SetOnExecuting([&](TObject* Sender) {
-        EXPECT_EQ(Sender, &VM);
-        M.Log.push_back("executing");
-    });
-    VM.SetOnExecuted([&](TObject* Sender) {
-        EXPECT_EQ(Sender, &VM);
-        M.Log.push_back("executed");
-    });
-    VM.SetOnFinished([&](TObject* Sender) {
-        EXPECT_EQ(Sender, &VM);
-        EXPECT_TRUE(VM.GetExecutionState().Contains(esFinishing));
-        EXPECT_FALSE(VM.GetExecutionState().Contains(esFinished));
-        EXPECT_FALSE(VM.GetExecutionState().Contains(esExecuting));
-        M.Log.push_back("finished");
-    });
-    M.Load(2);
-    VM.Execute(2);
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"executing", "i0", "executed", "executing", "i1",
-                                               "executed", "finished"}));
+    EXPECT_EQ(VM.GetExecutionIndex(), -1);
 }
 
 TEST(VirtualMachine, ThrowingInstructionEndsTheRunThroughOnError) {
-    TLoggingMachine M(3);
+    TMachine M(3);
     TKvVirtualMachine& VM = M.VM;
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(
+    M.Item(1)->SetOnExecute(
         [](TObject*, TVMExecutionStack* Stack, TVMInstruction*) { Stack->Pop(); });
-    std::vector<std::string> Errors;
+    int Executed = 0;
+    VM.SetOnExecuted([&](TObject*) { ++Executed; });
     VM.SetOnError([&](TObject* Sender, const std::exception& E) {
         EXPECT_EQ(Sender, &VM);
         EXPECT_NE(dynamic_cast<const EListError*>(&E), nullptr);
-        EXPECT_FALSE(VM.GetExecutionState().Contains(esExecuting));
-        EXPECT_TRUE(VM.GetExecutionState().Contains(esError));
-        Errors.push_back(E.what());
+        EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized, esError}));
+        M.Trace.push_back(E.what());
     });
-    int Executed = 0;
-    VM.SetOnExecuted([&](TObject*) { ++Executed; });
-    auto PPtr = Program({"i0", "i1", "i2", "i0"});
-    TStringList& P = *PPtr;
-    VM.Initialize(P, TVarRecList{});
+    M.Load({"i0", "i1", "i2", "i0"});
     EXPECT_NO_THROW(VM.Execute(10));
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"i0"})) << "nothing after the failing instruction";
-    EXPECT_EQ(Errors, (std::vector<std::string>{SListEmpty}));
-    EXPECT_EQ(Executed, 2) << "OnExecuted still follows the failed step";
+    EXPECT_EQ(M.Trace, (Log{"i0", SListEmpty, "finished"}));
+    EXPECT_EQ(Executed, 2);
     EXPECT_EQ(VM.GetExecutionState(),
               (S{esEncoded, esInitialized, esError, esFinishing, esFinished}));
     EXPECT_EQ(VM.GetExecutionIndex(), 1);
-    EXPECT_EQ(M.FinishedCalls, 1);
 
-    // Without an OnError callback the exception is still swallowed; any std::exception counts.
+    // Any std::exception is caught, also without OnError; other throws pass out.
     VM.SetOnError(nullptr);
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(
-        [](TObject*, TVMExecutionStack*, TVMInstruction*) { throw std::runtime_error("plain"); });
+    M.Item(1)->SetOnExecute(
+        [](TObject*, TVMExecutionStack*, TVMInstruction*) { throw std::runtime_error("x"); });
     VM.Initialized();
     EXPECT_NO_THROW(VM.Execute(10));
     EXPECT_TRUE(VM.GetExecutionState().Contains(esError));
-
-    // Something that is not an exception class passes out; so do errors of OnError itself.
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(
-        [](TObject*, TVMExecutionStack*, TVMInstruction*) { throw 42; });
+    M.Item(1)->SetOnExecute([](TObject*, TVMExecutionStack*, TVMInstruction*) { throw 42; });
     VM.Initialized();
     EXPECT_THROW(VM.Execute(10), int);
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(
-        [](TObject*, TVMExecutionStack*, TVMInstruction*) { throw EGPException("inner"); });
-    VM.SetOnError([](TObject*, const std::exception&) { throw std::logic_error("outer"); });
-    VM.Initialized();
-    EXPECT_THROW(VM.Execute(10), std::logic_error);
 }
 
-TEST(VirtualMachine, CodesOutsideTheSetStopTheRunWithoutError) {
-    TLoggingMachine M(2);
+TEST(VirtualMachine, StepsThatFindNoInstructionEndTheRunSafely) {
+    TMachine M(2);
     TKvVirtualMachine& VM = M.VM;
     int Errors = 0;
     VM.SetOnError([&](TObject*, const std::exception&) { ++Errors; });
-    for (int32_t Bad : {2, -1, 1000000}) {
-        M.Log.clear();
+    // Codes outside the set stop the run without an error.
+    for (int32_t Bad : {2, -1}) {
+        M.Trace.clear();
         VM.SetEncodedProgram({0, Bad, 1});
         VM.Initialized();
-        EXPECT_NO_THROW(VM.Execute(10));
-        EXPECT_EQ(M.Log, (std::vector<std::string>{"i0"})) << Bad;
-        EXPECT_TRUE(VM.GetExecutionState().Contains(esInvalidOperation));
-        EXPECT_TRUE(VM.GetExecutionState().Contains(esFinished));
-        EXPECT_FALSE(VM.GetExecutionState().Contains(esExecuting));
-        EXPECT_EQ(VM.GetExecutionIndex(), 1);
+        VM.Execute(10);
+        EXPECT_EQ(M.Trace, (Log{"i0", "finished"})) << Bad;
+        EXPECT_EQ(VM.GetExecutionState(),
+                  (S{esEncoded, esInitialized, esInvalidOperation, esFinishing, esFinished}));
     }
     EXPECT_EQ(Errors, 0);
-}
 
-TEST(VirtualMachine, StepWithoutAnInstructionToRunEndsTheRun) {
-    TLoggingMachine M(2);
-    TKvVirtualMachine& VM = M.VM;
-    int Executing = 0;
-    VM.SetOnExecuting([&](TObject*) { ++Executing; });
-
-    // An empty program: the single step compiles it, runs nothing and finishes.
-    VM.Execute();
-    EXPECT_EQ(Executing, 0);
-    EXPECT_EQ(M.FinishedCalls, 1);
-    EXPECT_TRUE(VM.GetExecutionState().Contains(esFinished));
-    VM.Execute();
-    EXPECT_EQ(M.FinishedCalls, 1);
-
-    // An index written as -1.
-    M.Load(3);
+    // A single step with no instruction at ExecutionIndex runs nothing and finishes: an empty
+    // program, an index written as -1, a program shortened under the index.
+    TMachine Empty(1);
+    Empty.VM.Execute();
+    EXPECT_EQ(Empty.Trace, (Log{"finished"}));
+    EXPECT_TRUE(Empty.VM.GetExecutionState().Contains(esFinished));
+    M.Load({"i0", "i1", "i0"});
+    M.Trace.clear();
     VM.SetExecutionIndex(-1);
-    EXPECT_TRUE(VM.IsFinished());
     VM.Execute();
-    EXPECT_TRUE(M.Log.empty());
-    EXPECT_EQ(M.FinishedCalls, 2);
-
-    // A program shortened under a standing index.
-    M.Load(3);
+    M.Load({"i0", "i1", "i0"});
     VM.SetExecutionIndex(2);
     VM.SetEncodedProgram({0});
     EXPECT_TRUE(VM.IsFinished());
     VM.Execute();
-    EXPECT_TRUE(M.Log.empty());
-    EXPECT_EQ(M.FinishedCalls, 3);
-
-    // OnExecuting that empties the program: the step treats the missing code as invalid.
-    M.Load(2);
-    VM.SetOnExecuting([&](TObject*) { VM.SetEncodedProgram({}); });
-    VM.Execute();
-    EXPECT_TRUE(M.Log.empty());
-    EXPECT_TRUE(VM.GetExecutionState().Contains(esInvalidOperation));
-    EXPECT_TRUE(VM.GetExecutionState().Contains(esFinished));
+    EXPECT_EQ(M.Trace, (Log{"finished", "finished"}));
 }
 
-TEST(VirtualMachine, ExecutionIndexWritesAreClamped) {
-    TLoggingMachine M(1);
+TEST(VirtualMachine, ExecutionIndexIsClampedAndRedirectsTheRun) {
+    TMachine M(4);
     TKvVirtualMachine& VM = M.VM;
     VM.SetExecutionIndex(5);
-    EXPECT_EQ(VM.GetExecutionIndex(), -1) << "every write of 0 or more on an empty program";
-    M.Load(3);
+    EXPECT_EQ(VM.GetExecutionIndex(), -1) << "an empty program has no position";
+    M.Load({"i0", "i1", "i2", "i3"});
     VM.SetExecutionIndex(100);
-    EXPECT_EQ(VM.GetExecutionIndex(), 2);
+    EXPECT_EQ(VM.GetExecutionIndex(), 3);
     VM.SetExecutionIndex(-5);
     EXPECT_EQ(VM.GetExecutionIndex(), -1);
-    VM.SetExecutionIndex(1);
-    EXPECT_EQ(VM.GetExecutionIndex(), 1);
-    VM.SetExecutionIndex(INT32_MIN);
-    EXPECT_EQ(VM.GetExecutionIndex(), -1);
     VM.SetExecutionIndex(INT32_MAX);
-    EXPECT_EQ(VM.GetExecutionIndex(), 2);
-}
+    EXPECT_EQ(VM.GetExecutionIndex(), 3);
 
-TEST(VirtualMachine, InstructionCanRedirectTheRun) {
-    TLoggingMachine M(4);
-    TKvVirtualMachine& VM = M.VM;
-    M.Load(4);
     // i1 jumps to 2, so the next step runs i3.
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(
-        [&](TObject*, TVMExecutionStack*, TVMInstruction*) {
-            M.Log.push_back("i1");
-            VM.SetExecutionIndex(2);
-        });
-    VM.Execute(10);
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"i0", "i1", "i3"}));
-    // A jump to -1 restarts the program at its first instruction.
-    M.Log.clear();
-    int Jumps = 0;
-    VM.GetInstructionSet()->GetItem(2)->SetOnExecute(
-        [&](TObject*, TVMExecutionStack*, TVMInstruction*) {
-            M.Log.push_back("i2");
-            if (Jumps++ == 0)
-                VM.SetExecutionIndex(-1);
-        });
-    VM.GetInstructionSet()->GetItem(1)->SetOnExecute(nullptr);
     VM.Initialized();
-    VM.SetExecutionIndex(2);
+    M.Item(1)->SetOnExecute([&](TObject*, TVMExecutionStack*, TVMInstruction*) {
+        M.Trace.push_back("i1");
+        VM.SetExecutionIndex(2);
+    });
     VM.Execute(10);
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"i2", "i0", "i2", "i3"}));
+    EXPECT_EQ(M.Trace, (Log{"i0", "i1", "i3", "finished"}));
 }
 
 TEST(VirtualMachine, ProgramChangesEmptyTheStateAndForceACompile) {
-    TLoggingMachine M(2);
+    TMachine M(2);
     TKvVirtualMachine& VM = M.VM;
-    M.Load(2);
-    VM.Execute();
-    VM.SetEncodedProgram({1, 1}); // differs from what the names compile to
-    auto SamePtr = Program({"i0", "i1"});
-    TStringList& Same = *SamePtr;
-    VM.SetGPProgram(Same);
+    M.Load({"i0", "i1"});
+    VM.SetEncodedProgram({1, 1}); // not what the names compile to
+    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
+    VM.SetGPProgram(*VM.GetGPProgram()); // the same lines
     EXPECT_TRUE(VM.GetExecutionState().Empty());
-    VM.Execute(); // compiles again first
-    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{0, 1}));
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"i0", "i0"}));
-
-    // Every batch of the program list counts, even an empty one; the setter copies.
+    EXPECT_EQ(VM.GetGPProgram()->GetCount(), 2);
     VM.Execute();
+    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{0, 1}));
+    EXPECT_EQ(M.Trace, (Log{"i0"}));
     VM.GetGPProgram()->BeginUpdate();
     VM.GetGPProgram()->EndUpdate();
     EXPECT_TRUE(VM.GetExecutionState().Empty());
-    Same.Add("i1");
-    EXPECT_EQ(VM.GetGPProgram()->GetCount(), 2);
-    VM.SetGPProgram(*VM.GetGPProgram()); // assigning its own list keeps the lines
-    EXPECT_EQ(Lines(*VM.GetGPProgram()), (std::vector<std::string>{"i0", "i1"}));
 }
 
 TEST(VirtualMachine, InitializeFromNames) {
-    TLoggingMachine M(2);
+    TMachine M(2);
     TKvVirtualMachine& VM = M.VM;
     int Inits = 0;
-    VM.SetOnInitialize([&](TObject* Sender) {
-        EXPECT_EQ(Sender, &VM);
-        ++Inits;
-    });
+    VM.SetOnInitialize([&](TObject*) { ++Inits; });
     VM.GetStack()->Push("stale");
-    auto PPtr = Program({"I1", "i0"});
-    TStringList& P = *PPtr;
-    VM.Initialize(P, {1, true, 2.5});
+    M.Load({"i1", "i0"}, {1, true, 2.5});
     EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{2.5, true, 1}));
     EXPECT_EQ(Inits, 1);
     EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
-    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{1, 0}));
-    EXPECT_EQ(Lines(*VM.GetGPProgram()), (std::vector<std::string>{"I1", "i0"}));
     EXPECT_EQ(VM.GetExecutionIndex(), 0);
 
-    // A list of texts as the inputs: line 0 on top.
-    auto ArgsPtr = Program({"a", "b"});
-    TStringList& Args = *ArgsPtr;
+    TStringList P;
+    P.Add("i0");
+    TStringList Args;
+    Args.Add("a");
+    Args.Add("b");
     VM.Initialize(P, Args);
     EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{"a", "b"}));
-    EXPECT_EQ(Inits, 2);
 
-    // An empty program.
-    TStringList None;
-    VM.Initialize(None, TVarRecList{});
-    EXPECT_EQ(VM.GetExecutionIndex(), -1);
-    EXPECT_EQ(VM.GetExecutionState(), (S{esEncoded, esInitialized}));
-    EXPECT_TRUE(VM.IsFinished());
-
-    // A name that is not in the set: the error passes out, the stack keeps its contents, the next
-    // step compiles (and fails) again.
-    VM.GetStack()->Clear();
-    VM.GetStack()->Push(7);
-    auto BadPtr = Program({"i0", "Mul"});
-    TStringList& Bad = *BadPtr;
-    EXPECT_THROW(VM.Initialize(Bad, {1}), EGPException);
+    // A name not in the set: the error passes out after Initialized; the stack is kept.
+    P.Add("Mul");
+    EXPECT_THROW(VM.Initialize(P, {9}), EGPException);
     EXPECT_EQ(VM.GetExecutionState(), S{esInitialized});
-    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{7}));
-    EXPECT_EQ(Inits, 3);
-    EXPECT_THROW(VM.Execute(), EGPException);
-    EXPECT_TRUE(M.Log.empty());
+    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{"a", "b"}));
+    EXPECT_EQ(Inits, 2);
 }
 
 TEST(VirtualMachine, InitializeFromCodes) {
-    TKvVirtualMachine VM;
-    VM.GetInstructionSet()->Add()->SetName("Push");
-    VM.GetInstructionSet()->Add()->SetName("Add");
+    TMachine M(2);
+    TKvVirtualMachine& VM = M.VM;
     int Inits = 0;
     VM.SetOnInitialize([&](TObject*) { ++Inits; });
     VM.GetGPProgram()->Add("earlier line");
     VM.Initialize(TIntegerArray{1, 0}, {3});
-    EXPECT_EQ(Lines(*VM.GetGPProgram()), (std::vector<std::string>{"Add", "Push"}));
+    EXPECT_EQ(VM.GetGPProgram()->GetText(), "i1\ni0\n");
     EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{1, 0}));
     EXPECT_EQ(VM.GetExecutionState(), S{esEncoded});
     EXPECT_EQ(VM.GetExecutionIndex(), 0);
     EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{3}));
-    EXPECT_EQ(Inits, 1);
-    EXPECT_FALSE(VM.IsFinished());
+    VM.Execute(5);
+    EXPECT_EQ(M.Trace, (Log{"i1", "i0", "finished"})) << "the codes run without a compile";
 
-    // Its own encoded program as the source.
-    VM.Initialize(VM.GetEncodedProgram(), TStringList());
-    EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{1, 0}));
-    EXPECT_EQ(VM.GetStack()->GetCount(), 0);
-
-    VM.GetStack()->Push("kept");
-    Inits = 0;
     try {
         VM.Initialize(TIntegerArray{0, 5, 1}, {1});
         FAIL();
@@ -463,14 +269,14 @@ TEST(VirtualMachine, InitializeFromCodes) {
         EXPECT_STREQ(E.what(), "5 is an invalid instruction set encoding");
     }
     EXPECT_TRUE(VM.GetExecutionState().Empty());
-    EXPECT_EQ(Lines(*VM.GetGPProgram()), (std::vector<std::string>{"Push"}));
+    EXPECT_EQ(VM.GetGPProgram()->GetText(), "i0\n");
     EXPECT_EQ(VM.GetEncodedProgram(), (TIntegerArray{1, 0}));
-    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{"kept"}));
-    EXPECT_EQ(Inits, 0);
-    EXPECT_EQ(VM.GetGPProgram()->GetUpdateCount(), 0) << "the batch is closed";
-    EXPECT_THROW(VM.Initialize(TIntegerArray{-1}, TVarRecList{}), EGPException);
+    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{3}));
+    EXPECT_EQ(Inits, 1);
+    EXPECT_EQ(VM.GetGPProgram()->GetUpdateCount(), 0);
+    EXPECT_THROW(VM.Initialize(TIntegerArray{-1}, TStringList()), EGPException);
 
-    VM.Initialize(TIntegerArray{}, TVarRecList{});
+    VM.Initialize(TIntegerArray{}, TStringList());
     EXPECT_EQ(VM.GetExecutionIndex(), -1);
     EXPECT_EQ(VM.GetExecutionState(), S{esEncoded});
 }
@@ -479,9 +285,6 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
     TKvVirtualMachine VM;
     VM.GetStack()->Push("stale");
     TObject Obj;
-    const char Raw[] = "raw";
-    int Inits = 0;
-    VM.SetOnInitialize([&](TObject*) { ++Inits; });
     VM.InitializeStack({
         1,                                 // vtInteger
         true,                              // vtBoolean
@@ -489,7 +292,7 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
         2.5,                               // vtExtended
         TVarRec::FromShortString("short"), // vtString
         static_cast<const void*>(&Obj),    // vtPointer: nothing
-        TVarRec::FromPChar(Raw),           // vtPChar: nothing
+        TVarRec::FromPChar("raw"),         // vtPChar: nothing
         &Obj,                              // vtObject: nothing
         TVarRec::FromClass<TObject>(),     // vtClass: nothing
         u'w',                              // vtWideChar
@@ -502,55 +305,31 @@ TEST(VirtualMachine, InitializeStackPushesEveryArgumentKind) {
         int64_t(1) << 40,                  // vtInt64
         std::u16string(u"uni\u00e9"),      // vtUnicodeString
     });
-    const std::vector<Variant> Bottom_to_top = {1,
-                                                true,
-                                                "c",
-                                                2.5,
-                                                "short",
-                                                "w",
-                                                "ansi",
-                                                Currency::FromScaled(12345),
-                                                int64_t(-9),
-                                                "wide",
-                                                int64_t(1) << 40,
-                                                "uni\xc3\xa9"};
-    std::vector<Variant> Expected(Bottom_to_top.rbegin(), Bottom_to_top.rend());
-    EXPECT_EQ(Contents(*VM.GetStack()), Expected);
-    EXPECT_EQ(VM.GetStack()->GetItem(10).VarType(), varBoolean);
+    std::vector<Variant> Pushed = {1,
+                                   true,
+                                   "c",
+                                   2.5,
+                                   "short",
+                                   "w",
+                                   "ansi",
+                                   Currency::FromScaled(12345),
+                                   int64_t(-9),
+                                   "wide",
+                                   int64_t(1) << 40,
+                                   "uni\xc3\xa9"};
+    EXPECT_EQ(Contents(*VM.GetStack()), std::vector<Variant>(Pushed.rbegin(), Pushed.rend()));
     EXPECT_EQ(VM.GetStack()->GetItem(1).VarType(), varInt64);
-    EXPECT_EQ(Inits, 1);
-    EXPECT_TRUE(VM.GetExecutionState().Empty()) << "the state is not touched";
-    EXPECT_EQ(VM.GetExecutionIndex(), 0);
-
-    VM.InitializeStack(TVarRecList{});
-    EXPECT_EQ(VM.GetStack()->GetCount(), 0);
-    EXPECT_EQ(Inits, 2);
-}
-
-TEST(VirtualMachine, StackRoundTripsThroughListsOfTexts) {
-    TKvVirtualMachine VM;
-    VM.InitializeStack({1, "two", 3.5, false});
-    TStringList Saved;
-    Saved.Assign(VM.GetStack());
-    EXPECT_EQ(Lines(Saved), (std::vector<std::string>{"False", "3.5", "two", "1"}));
-    VM.InitializeStack(TVarRecList{});
-    VM.InitializeStack(Saved);
-    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{"False", "3.5", "two", "1"}));
-    TStringList Again;
-    Again.Assign(VM.GetStack());
-    EXPECT_TRUE(Again.Equals(Saved));
+    EXPECT_TRUE(VM.GetExecutionState().Empty());
 }
 
 TEST(VirtualMachine, MachineCallbackServesInstructionsWithoutOne) {
-    TKvVirtualMachine VM;
-    for (const char* Name : {"Push1", "Add", "Own"})
-        VM.GetInstructionSet()->Add()->SetName(Name);
-    VM.GetInstructionSet()->GetItem(2)->SetOnExecute(
-        [](TObject*, TVMExecutionStack* Stack, TVMInstruction*) { Stack->Push("own"); });
+    TMachine M(1);
+    TKvVirtualMachine& VM = M.VM;
+    VM.GetInstructionSet()->Add()->SetName("Push1");
+    VM.GetInstructionSet()->Add()->SetName("Add");
     VM.SetOnExecuteInstruction(
         [&](TObject* Sender, TVMExecutionStack* Stack, TVMInstruction* Item) {
             EXPECT_EQ(Sender, &VM);
-            EXPECT_EQ(Stack, VM.GetStack());
             if (Item->GetName() == "Push1")
                 Stack->Push(1);
             else if (Item->GetName() == "Add")
@@ -558,52 +337,48 @@ TEST(VirtualMachine, MachineCallbackServesInstructionsWithoutOne) {
             else
                 ADD_FAILURE() << "called for an instruction with a callback of its own";
         });
-    auto PPtr = Program({"Push1", "Push1", "Add", "Push1", "Add", "Own"});
-    TStringList& P = *PPtr;
-    VM.Initialize(P, TVarRecList{});
+    VM.Initialize(TIntegerArray{1, 1, 2, 0, 1, 2}, TVarRecList{});
     VM.Execute(100);
-    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{"own", 3}));
-    EXPECT_FALSE(VM.GetExecutionState().Contains(esError));
+    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{3}));
+    EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
 }
 
-TEST(VirtualMachine, SettersCopyTheirSources) {
-    TKvVirtualMachine Source;
-    TVMInstruction* I = Source.GetInstructionSet()->Add();
-    I->SetName("Push");
-    I->SetComment("c");
-    I->SetOnExecute([](TObject*, TVMExecutionStack*, TVMInstruction*) {});
-    Source.GetStack()->Push(1);
-    Source.GetStack()->Push(2);
-
-    TKvVirtualMachine VM;
-    VM.GetInstructionSet()->Add()->SetName("old");
-    VM.SetInstructionSet(*Source.GetInstructionSet());
-    ASSERT_EQ(VM.GetInstructionSet()->GetCount(), 1);
-    EXPECT_EQ(VM.GetInstructionSet()->GetItem(0)->GetName(), "Push");
-    EXPECT_EQ(VM.GetInstructionSet()->GetItem(0)->GetComment(), "c");
-    EXPECT_FALSE(VM.GetInstructionSet()->GetItem(0)->GetOnExecute());
-    EXPECT_NE(VM.GetInstructionSet()->GetItem(0), I);
-
-    VM.SetStack(*Source.GetStack());
-    EXPECT_EQ(Contents(*VM.GetStack()), (std::vector<Variant>{2, 1}));
-    VM.GetStack()->Pop();
-    EXPECT_EQ(Source.GetStack()->GetCount(), 2);
+TEST(VirtualMachine, StepsRunOverriddenExecute) {
+    struct TCounting : TVMInstruction {
+        void Execute(TVMExecutionStack* Stack) override { Stack->Push("override"); }
+    };
+    TMachine M(1);
+    TGCollection<TVMInstruction> Holder(nullptr, TItemClassOf<TVMInstruction>::Of<TCounting>());
+    Holder.Add()->SetCollection(M.VM.GetInstructionSet());
+    M.VM.Initialize(TIntegerArray{1, 0}, TVarRecList{});
+    M.VM.Execute(5);
+    EXPECT_EQ(Contents(*M.VM.GetStack()), (std::vector<Variant>{"override"}));
+    EXPECT_EQ(M.Trace, (Log{"i0", "finished"}));
 }
 
-TEST(VirtualMachine, DrivenThroughItsInterface) {
+TEST(VirtualMachine, SettersCopyAndTheInterfaceDrivesTheMachine) {
+    TMachine Source(1);
+    Source.Item(0)->SetComment("c");
+    Source.VM.GetStack()->Push(1);
+    Source.VM.GetStack()->Push(2);
+    TComponent Owner;
+    auto* VM = new TKvVirtualMachine(&Owner); // the owner destroys it
+    VM->GetInstructionSet()->Add()->SetName("old");
+    VM->SetInstructionSet(*Source.VM.GetInstructionSet());
+    ASSERT_EQ(VM->GetInstructionSet()->GetCount(), 1);
+    EXPECT_EQ(VM->GetInstructionSet()->GetItem(0)->GetName(), "i0");
+    EXPECT_EQ(VM->GetInstructionSet()->GetItem(0)->GetComment(), "c");
+    EXPECT_FALSE(VM->GetInstructionSet()->GetItem(0)->GetOnExecute());
+    VM->SetStack(*Source.VM.GetStack());
+    VM->GetStack()->Pop();
+    EXPECT_EQ(Contents(*VM->GetStack()), (std::vector<Variant>{1}));
+    EXPECT_EQ(Source.VM.GetStack()->GetCount(), 2);
+
     EXPECT_EQ(IKvSimpleVirtualMachine::IID, "{B9E4D97F-1A50-4D73-8CB9-AF0BD61DBF75}");
-    TLoggingMachine M(2);
-    IKvSimpleVirtualMachine& Intf = M.VM;
-    auto PPtr = Program({"i1", "i0", "i1"});
-    TStringList& P = *PPtr;
-    Intf.Initialize(P, TVarRecList{5});
-    EXPECT_EQ(Intf.GetExecutionState(), (S{esEncoded, esInitialized}));
+    IKvSimpleVirtualMachine& Intf = Source.VM;
+    Intf.Initialize(TIntegerArray{0, 0}, TVarRecList{});
     while (!Intf.IsFinished())
         Intf.Execute();
-    EXPECT_EQ(M.Log, (std::vector<std::string>{"i1", "i0", "i1"}));
-    Intf.InitializeStack(P);
-    Intf.Initialized();
-    Intf.Execute(2);
-    EXPECT_EQ(M.Log.size(), 5u);
-    EXPECT_EQ(M.VM.GetStack()->GetCount(), 3);
+    EXPECT_EQ(Source.Trace, (Log{"i0", "i0", "finished"}));
+    EXPECT_TRUE(Intf.GetExecutionState().Contains(esFinished));
 }
