@@ -7,24 +7,16 @@
 
 #include <string>
 
+#include "bench_xml_support.h"
 #include "kv/xml/KvGADomainXML.h"
 
 namespace {
 
-std::string Bits(int Individual, int Size) {
-    std::string S(static_cast<size_t>(Size), '0');
-    for (int I = 0; I < Size; ++I)
-        if ((Individual * 31 + I * 7) % 3 == 0)
-            S[static_cast<size_t>(I)] = '1';
-    return S;
-}
+using kvbench::TStringWriter;
 
-struct TStringWriter : pugi::xml_writer {
-    std::string Out;
-    void write(const void* Data, size_t Size) override {
-        Out.append(static_cast<const char*>(Data), Size);
-    }
-};
+std::string Bits(int Individual, int Size) {
+    return kvbench::BitPattern(Individual, Size);
+}
 
 std::string SavePugi(int Count, int Size) {
     pugi::xml_document Doc;

@@ -1,5 +1,5 @@
 // A tour of the bit-level layer: chromosomes, their genetic operators and typed access to runs of
-// bits. (The genetic-algorithm demo will take over as the main demo once the engine exists.)
+// bits. (The main demo, run by ./dev demo, is ga_demo; this tour stays as an example.)
 #include <cstdio>
 #include <string>
 

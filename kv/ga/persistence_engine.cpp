@@ -1,6 +1,5 @@
 // Saving and loading engines: the settings and domain documents, streams and files (see
 // kv/ga/persistence.h).
-#include <cmath>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -140,7 +139,10 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGADomainType& GAXML) {
     // Both parts are checked before either replaces anything: the chromosomes against the length
     // the genes will give them.
     const detail::TGenoTypeRecord Genes = detail::ReadGenoType(*GenoType);
-    detail::CheckChromosomes(*Chromosomes, Genes.GeneSize);
+    const std::vector<detail::TChromosomeRecord> Individuals =
+        detail::ReadChromosomes(*Chromosomes, Genes.GeneSize);
+    const detail::TDomainReading Reading(*GenoType, Genes, *Chromosomes, Individuals,
+                                         Genes.GeneSize);
     // The current population is replaced below; emptying it first spares lengthening its
     // chromosomes to the new GeneSize on the way.
     GetPopulation()->Clear();

@@ -106,11 +106,22 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
                 Floats = GenesXML.GetFloatGeneValue();
             Floats->Add(Gene->GeneAsFloat(Bits));
             break;
-        case gtEnumeration:
+        case gtEnumeration: {
             if (!Texts)
                 Texts = GenesXML.GetEnumerationGeneValue();
-            Texts->Add(Gene->GeneAsEnumeration(Bits));
+            // A code that names no entry (a random or mutated chromosome of a gene whose entries
+            // do not fill its bits) has no text: the value is left empty, so that the individual,
+            // whose bits are saved whole, can still be saved. The codes are read unsigned, as
+            // the gene reads them.
+            Bits.PreserveSignBit = false;
+            const int32_t Code = Bits.GetAsInteger(Gene->GetOffset(), Gene->GetSize());
+            const TStrings* Entries = Gene->GetEnumerations();
+            if (Code >= 0 && Code < Entries->GetCount())
+                Texts->Add(Entries->GetString(Code));
+            else
+                Texts->Add(std::string_view());
             break;
+        }
         default:
             break;
         }
@@ -118,7 +129,11 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
 }
 
 void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
-    const detail::TGenoTypeRecord Record = detail::ReadGenoType(GenoTypeXML);
+    detail::TGenoTypeRecord Own;
+    const detail::TGenoTypeRecord* Taken = detail::TDomainReading::TakeGenes(GenoTypeXML);
+    if (Taken == nullptr)
+        Own = detail::ReadGenoType(GenoTypeXML);
+    const detail::TGenoTypeRecord& Record = Taken != nullptr ? *Taken : Own;
     if (FEngine != nullptr) {
         // Growing GeneSize lengthens every chromosome of the engine's current population.
         const int64_t Individuals = FEngine->GetPopulation()->GetCount();

@@ -1,4 +1,7 @@
 // Saving and loading individuals and populations (see kv/ga/persistence.h).
+#include <typeinfo>
+#include <vector>
+
 #include "kv/ga/detail/persistence_records.h"
 #include "kv/ga/engine.h"
 #include "kv/ga/genes.h"
@@ -8,6 +11,22 @@
 #include "kv/xml/KvGADomainXML.h"
 
 namespace kv {
+
+namespace {
+
+// Gives Item the name and the bits of a chromosome read from a document.
+void ApplyChromosome(TKvGAIndividual& Item, const detail::TChromosomeRecord& Record) {
+    Item.SetName(Record.Name);
+    TKvGABits* Bits = Item.GetBits();
+    // Inside an engine the chromosome has the engine's length; anywhere else nothing gives it one,
+    // and the text is the only length there is.
+    const TKvGAPopulation* Population = Item.GetCollection();
+    if (Population == nullptr || Population->GetOwner() == nullptr)
+        Bits->SetSize(static_cast<int32_t>(Record.Bits.size()));
+    Bits->SetAsBitString(0, Bits->GetSize(), Record.Bits);
+}
+
+} // namespace
 
 // ---- TKvGAIndividual ----
 
@@ -21,15 +40,7 @@ void TKvGAIndividual::SaveToXML(IXMLChromosome& ChromosomeXML) const {
 }
 
 void TKvGAIndividual::LoadFromXML(IXMLChromosome& ChromosomeXML) {
-    const detail::TChromosomeRecord Record = detail::ReadChromosome(ChromosomeXML);
-    SetName(Record.Name);
-    TKvGABits* Bits = GetBits();
-    // Inside an engine the chromosome has the engine's length; anywhere else nothing gives it one,
-    // and the text is the only length there is.
-    const TKvGAPopulation* Population = GetCollection();
-    if (Population == nullptr || Population->GetOwner() == nullptr)
-        Bits->SetSize(static_cast<int32_t>(Record.Bits.size()));
-    Bits->SetAsBitString(0, Bits->GetSize(), Record.Bits);
+    ApplyChromosome(*this, detail::ReadChromosome(ChromosomeXML));
 }
 
 // ---- TKvGAPopulation ----
@@ -41,12 +52,25 @@ void TKvGAPopulation::SaveToXML(IXMLChromosomes& ChromosomesXML) const {
 }
 
 void TKvGAPopulation::LoadFromXML(IXMLChromosomes& ChromosomesXML) {
-    detail::CheckChromosomes(ChromosomesXML, FEngine != nullptr ? FEngine->GetGeneSize() : -1);
+    const int64_t GeneSize = FEngine != nullptr ? FEngine->GetGeneSize() : -1;
+    std::vector<detail::TChromosomeRecord> Own;
+    const std::vector<detail::TChromosomeRecord>* Taken =
+        detail::TDomainReading::TakeChromosomes(ChromosomesXML, GeneSize);
+    if (Taken == nullptr)
+        Own = detail::ReadChromosomes(ChromosomesXML, GeneSize);
+    const std::vector<detail::TChromosomeRecord>& Records = Taken != nullptr ? *Taken : Own;
     TUpdateGuard Batch(*this);
     Clear();
-    const int Count = ChromosomesXML.GetCount();
-    for (int I = 0; I < Count; ++I)
-        Add()->LoadFromXML(*ChromosomesXML.GetChromosome(I));
+    const int Count = static_cast<int>(Records.size());
+    for (int I = 0; I < Count; ++I) {
+        TKvGAIndividual* Item = Add();
+        // The library's own individuals take what was read; any other class reads its node
+        // through its LoadFromXML, which it may override.
+        if (typeid(*Item) == typeid(TKvGAIndividual))
+            ApplyChromosome(*Item, Records[static_cast<size_t>(I)]);
+        else
+            Item->LoadFromXML(*ChromosomesXML.GetChromosome(I));
+    }
 }
 
 } // namespace kv

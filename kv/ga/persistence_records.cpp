@@ -173,15 +173,52 @@ TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index) {
     return R;
 }
 
-void CheckChromosomes(IXMLChromosomes& Node, int64_t GeneSize) {
+std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize) {
     const int Count = Node.GetCount();
     if (GeneSize > 0 && int64_t(Count) * GeneSize > MaxPopulationBits)
         throw EConvertError(Format("\"Chromosomes\" holds %d chromosomes of %lld bits, more than "
                                    "the %lld bits a loaded population may hold",
                                    Count, static_cast<long long>(GeneSize),
                                    static_cast<long long>(MaxPopulationBits)));
+    std::vector<TChromosomeRecord> Records;
+    Records.reserve(static_cast<size_t>(Count));
     for (int I = 0; I < Count; ++I)
-        ReadChromosome(*Node.GetChromosome(I), I);
+        Records.push_back(ReadChromosome(*Node.GetChromosome(I), I));
+    return Records;
+}
+
+namespace {
+thread_local TDomainReading* CurrentReading = nullptr;
+} // namespace
+
+TDomainReading::TDomainReading(const IXMLGenoType& GenoType, const TGenoTypeRecord& Genes,
+                               const IXMLChromosomes& Chromosomes,
+                               const std::vector<TChromosomeRecord>& Individuals,
+                               int64_t GeneSize) noexcept
+    : FGenoType(&GenoType), FGenes(&Genes), FChromosomes(&Chromosomes), FIndividuals(&Individuals),
+      FGeneSize(GeneSize), FOuter(CurrentReading) {
+    CurrentReading = this;
+}
+
+TDomainReading::~TDomainReading() {
+    CurrentReading = FOuter;
+}
+
+const TGenoTypeRecord* TDomainReading::TakeGenes(const IXMLGenoType& Node) noexcept {
+    TDomainReading* R = CurrentReading;
+    if (R == nullptr || R->FGenoType != &Node)
+        return nullptr;
+    R->FGenoType = nullptr;
+    return R->FGenes;
+}
+
+const std::vector<TChromosomeRecord>* TDomainReading::TakeChromosomes(const IXMLChromosomes& Node,
+                                                                      int64_t GeneSize) noexcept {
+    TDomainReading* R = CurrentReading;
+    if (R == nullptr || R->FChromosomes != &Node || R->FGeneSize != GeneSize)
+        return nullptr;
+    R->FChromosomes = nullptr;
+    return R->FIndividuals;
 }
 
 TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node) {

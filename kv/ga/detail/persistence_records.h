@@ -57,9 +57,36 @@ struct TChromosomeRecord {
 // Reads and checks one Chromosome element; Index is its place for messages (-1: none).
 TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index = -1);
 
-// Checks every Chromosome item of Node. GeneSize is the length the chromosomes of the population
-// they are loaded into will have, or -1 when the population belongs to no engine.
-void CheckChromosomes(IXMLChromosomes& Node, int64_t GeneSize);
+// Reads and checks every Chromosome item of Node. GeneSize is the length the chromosomes of the
+// population they are loaded into will have, or -1 when the population belongs to no engine.
+std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize);
+
+// What an engine's domain load has read and checked, handed to the genotype's and the
+// population's loads that it calls next with the same nodes, so that a document is read once.
+// Each load takes the reading of its own node only, once; the chromosomes only when they were
+// checked against the GeneSize the population now has. Scopes nest (per thread).
+class TDomainReading {
+public:
+    TDomainReading(const IXMLGenoType& GenoType, const TGenoTypeRecord& Genes,
+                   const IXMLChromosomes& Chromosomes,
+                   const std::vector<TChromosomeRecord>& Individuals, int64_t GeneSize) noexcept;
+    TDomainReading(const TDomainReading&) = delete;
+    TDomainReading& operator=(const TDomainReading&) = delete;
+    ~TDomainReading();
+
+    // The reading of Node, or nullptr when the current scope has none for it.
+    static const TGenoTypeRecord* TakeGenes(const IXMLGenoType& Node) noexcept;
+    static const std::vector<TChromosomeRecord>* TakeChromosomes(const IXMLChromosomes& Node,
+                                                                 int64_t GeneSize) noexcept;
+
+private:
+    const IXMLGenoType* FGenoType;
+    const TGenoTypeRecord* FGenes;
+    const IXMLChromosomes* FChromosomes;
+    const std::vector<TChromosomeRecord>* FIndividuals;
+    int64_t FGeneSize;
+    TDomainReading* FOuter;
+};
 
 // The settings of a GeneticAlgorithm element (the floating-point ones as the document holds them,
 // in single precision).
