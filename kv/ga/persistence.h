@@ -28,9 +28,11 @@
 // The decoded values are written for readers of the document and never read back.
 //
 // Saving into a node that already holds items appends to it (genes, values and chromosomes are
-// never cleared); single values (Name, Bits, the settings, Size) are overwritten. An enumerated
-// gene whose code names no entry fails the save with EGAException "No enumerated value found in
-// chromosome"; SaveToStream and SaveToFile then write nothing.
+// never cleared); single values (Name, Bits, the settings, Size) are overwritten. The decoded
+// value of an enumerated gene whose code names no entry (code 3 of a 2-bit gene of 3 entries, as
+// random and mutated chromosomes hold) is written empty: the individual's bits are saved whole all
+// the same. A save that fails (a name that is not valid UTF-8, say) writes nothing to the stream,
+// and SaveToFile leaves the file as it was.
 //
 // Loading re-creates the genes through their writers, in document order: Name, Size, then (numeric
 // kinds) MinValue, MaxValue, PreserveSignBit, then the type, then the enumeration texts one by one.
@@ -38,7 +40,8 @@
 // enumerated gene the size and range its texts give, whatever the document says. Inside an engine
 // GeneSize first takes the GenoType's Size (0 when absent), grows while the genes are re-created
 // when they outgrow it, and every loaded individual gets a chromosome of that length whose bits
-// come from its Bits text (a shorter text leaves the rest 0, surplus characters are ignored). An
+// come from its Bits text (white space around the digits is ignored; a shorter text leaves the
+// rest 0, surplus digits are ignored). An
 // individual outside any engine's population takes the length of its text instead (there is no
 // GeneSize to give it one). Loaded individuals have Fitness 0; Initialized, the statistics and
 // the settings that the document does not hold stay as they were, and FittestIndividual becomes
@@ -54,6 +57,9 @@
 // GeneSize, population and all), and the error names the element and the value. The document is
 // not changed by loading. What the guarantee cannot cover: an exception raised while the checked
 // content is applied by a descendant's override or an event hook, or the memory running out.
+// The engine's domain load reads the document once and hands what it read to the base forms of
+// the genotype's and the population's loads it calls; an individual of a class other than
+// TKvGAIndividual reads its own node through its (possibly overridden) LoadFromXML.
 //
 // Limits of a loaded document, refused before anything is allocated for them:
 //   MaxChromosomeBits  the GenoType's Size, each gene's Size, the total the genes reach while
@@ -61,14 +67,18 @@
 //   MaxPopulationBits  the individuals of a loaded population times the chromosome length they
 //                      get: at most 2^32 bits (512 MiB of chromosomes). Loading a genotype alone
 //                      refuses to grow an engine's existing population beyond it as well.
+//   MaxTournamentField the TournamentField: at most 2^16. Each parent a tournament selects costs
+//                      TournamentField draws, so a document could otherwise make every later
+//                      generation run for hours (2^31 - 1 contestants per parent).
 //
 // Errors of loading:
 //   EXmlError       a file or stream that cannot be read, a malformed document
 //   EIntfCastError  a root element other than GeneticAlgorithm; a child of GenoType that is not a
 //                   BooleanGene, IntegerGene, FloatGene or EnumerationGene element (named)
 //   EConvertError   a required value absent, empty or not convertible; an unknown enumeration
-//                   identifier; a negative size or one beyond the limits; a Bits text with another
-//                   character than 0 or 1 (each naming the element, its place and the value)
+//                   identifier; a negative size, or a size or TournamentField beyond the limits; a
+//                   Bits text with another character than 0 or 1 (each naming the element, its
+//                   place and the value)
 //
 // SaveToFile builds the whole document first, writes it to a new temporary file beside the
 // target, flushes it to the disk and renames it over the target, so a failure at any point leaves
@@ -97,5 +107,7 @@ namespace kv {
 inline constexpr int32_t MaxChromosomeBits = int32_t(1) << 24;
 // The most chromosome bits that loading a document may make a population hold.
 inline constexpr int64_t MaxPopulationBits = int64_t(1) << 32;
+// The largest TournamentField that a loaded document may set.
+inline constexpr int32_t MaxTournamentField = int32_t(1) << 16;
 
 } // namespace kv

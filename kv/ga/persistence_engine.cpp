@@ -1,12 +1,11 @@
 // Saving and loading engines: the settings and domain documents, streams and files (see
 // kv/ga/persistence.h).
-#include <cmath>
 #include <istream>
 #include <limits>
 #include <ostream>
 #include <sstream>
 
-#include "kv/ga/detail/file_replace.h"
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/ga/detail/persistence_records.h"
 #include "kv/ga/engine.h"
 #include "kv/xml/KvGeneticAlgorithmXML.h"

@@ -106,11 +106,22 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
                 Floats = GenesXML.GetFloatGeneValue();
             Floats->Add(Gene->GeneAsFloat(Bits));
             break;
-        case gtEnumeration:
+        case gtEnumeration: {
             if (!Texts)
                 Texts = GenesXML.GetEnumerationGeneValue();
-            Texts->Add(Gene->GeneAsEnumeration(Bits));
+            // A code that names no entry (a random or mutated chromosome of a gene whose entries
+            // do not fill its bits) has no text: the value is left empty, so that the individual,
+            // whose bits are saved whole, can still be saved. The codes are read unsigned, as
+            // the gene reads them.
+            Bits.PreserveSignBit = false;
+            const int32_t Code = Bits.GetAsInteger(Gene->GetOffset(), Gene->GetSize());
+            const TStrings* Entries = Gene->GetEnumerations();
+            if (Code >= 0 && Code < Entries->GetCount())
+                Texts->Add(Entries->GetString(Code));
+            else
+                Texts->Add(std::string_view());
             break;
+        }
         default:
             break;
         }
@@ -149,7 +160,13 @@ void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
         Gene->SetGeneType(G.GeneType);
         if (G.GeneType == gtEnumeration) {
             // One text after the other: each addition re-sizes the gene from the entries so far.
+            // The texts start from a gene of no bits, so that the range they leave depends on the
+            // texts alone (as in a gene that was given them one by one) and not on the Size the
+            // document gave first. Otherwise a gene of 7 bits with one text loads with the range
+            // 0 to 0, is saved with 1 bit, and loads again with the range 0 to -1.
             TStrings* Enumerations = Gene->GetEnumerations();
+            if (!G.Enumerations.empty())
+                Gene->SetSize(0);
             for (const std::string& Text : G.Enumerations)
                 Enumerations->Add(Text);
         }

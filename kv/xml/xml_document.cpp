@@ -1,8 +1,10 @@
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/xml/detail/xml_impl.h"
 #include "kv/xml/detail/xml_input.h"
 #include "kv/xml/detail/xml_lists.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -35,20 +37,29 @@ constexpr const char* Indent = "  ";
                            static_cast<int>(P.Line), static_cast<int>(P.Column)));
 }
 
-// Finds the first element below the root that stands deeper than MaxXMLDepth. The parser
-// library's traversal is a loop over the tree (no recursion) and stops at that element.
-class TDepthCheck final : public pugi::xml_tree_walker {
-public:
-    pugi::xml_node TooDeep;
-    bool for_each(pugi::xml_node& Node) override {
-        // depth() is 0 for the root element's children, which stand at level 2.
-        if (depth() + 2 > MaxXMLDepth && Node.type() == pugi::node_element) {
-            TooDeep = Node;
-            return false;
+// Finds the first element below Root that stands deeper than MaxXMLDepth (Root is level 1), or
+// an empty node. A loop over the tree in document order (no recursion), which stops at that
+// element.
+pugi::xml_node FindTooDeep(pugi::xml_node Root) {
+    int Level = 1;
+    pugi::xml_node N = Root;
+    for (;;) {
+        if (pugi::xml_node Child = N.first_child()) {
+            N = Child;
+            ++Level;
+        } else {
+            while (N != Root && !N.next_sibling()) {
+                N = N.parent();
+                --Level;
+            }
+            if (N == Root)
+                return pugi::xml_node();
+            N = N.next_sibling();
         }
-        return true;
+        if (Level > MaxXMLDepth && N.type() == pugi::node_element)
+            return N;
     }
-};
+}
 
 // Refuses what the parser accepts but this layer does not: a DOCTYPE, text outside the root
 // element, no or several root elements, and nesting deeper than MaxXMLDepth. The depth is
@@ -70,11 +81,9 @@ void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     }
     if (!Root)
         LoadError("no root element", Text, static_cast<ptrdiff_t>(Text.size()));
-    TDepthCheck Check;
-    Root.traverse(Check);
-    if (Check.TooDeep)
+    if (pugi::xml_node TooDeep = FindTooDeep(Root))
         LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
-                  Check.TooDeep.offset_debug() - 1);
+                  TooDeep.offset_debug() - 1);
 }
 
 // The document is held as UTF-8 and always saved as UTF-8: a declared encoding must say so.
@@ -85,10 +94,24 @@ void NormalizeDeclaration(pugi::xml_document& Tree) {
                 A.set_value("UTF-8");
 }
 
+// The number of bytes from the stream's position to its end when the stream can tell (files,
+// string streams), so that a document is read into one buffer of its size; 0 when it cannot.
+size_t RemainingBytes(std::streambuf& Buffer) {
+    const std::streampos Here = Buffer.pubseekoff(0, std::ios::cur, std::ios::in);
+    if (Here == std::streampos(-1))
+        return 0;
+    const std::streampos End = Buffer.pubseekoff(0, std::ios::end, std::ios::in);
+    if (Buffer.pubseekpos(Here, std::ios::in) != Here)
+        throw EXmlError("Cannot read the XML document: the stream cannot return to its position");
+    return End != std::streampos(-1) && End > Here ? static_cast<size_t>(End - Here) : 0;
+}
+
 std::string ReadAll(std::streambuf& Buffer) {
     std::string Bytes;
     size_t Used = 0;
-    Bytes.resize(1 << 16);
+    // One byte more than the stream holds, so that the read after the last one finds the end
+    // without growing the buffer.
+    Bytes.resize(std::max<size_t>(RemainingBytes(Buffer) + 1, 1 << 16));
     for (;;) {
         std::streamsize N =
             Buffer.sgetn(Bytes.data() + Used, static_cast<std::streamsize>(Bytes.size() - Used));
@@ -179,6 +202,10 @@ void TXMLDocument::Load(std::string_view Bytes) {
         throw std::bad_alloc();
     if (!R)
         LoadError(R.description(), Text, R.offset);
+    const size_t BadReference = FindBadCharacterReference(Text);
+    if (BadReference != std::string_view::npos)
+        LoadError("a character reference to no character (NUL, a surrogate or beyond U+10FFFF)",
+                  Text, static_cast<ptrdiff_t>(BadReference));
     CheckTree(*Tree, Text);
     NormalizeDeclaration(*Tree);
     // The new tree is sound: only now do the old one and its handles go.
@@ -244,15 +271,7 @@ void TXMLDocument::SaveToStream(std::ostream& Stream) const {
 }
 
 void TXMLDocument::SaveToFile(const std::string& FileName) const {
-    std::string Text = SaveToString();
-    std::ofstream File(FileName, std::ios::binary | std::ios::trunc);
-    if (!File)
-        throw EXmlError(
-            Format("Cannot create the XML file \"%s\": %s", FileName, std::strerror(errno)));
-    File.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-    File.close();
-    if (!File)
-        throw EXmlError(Format("Cannot write the XML file \"%s\"", FileName));
+    ReplaceFile(FileName, SaveToString());
 }
 
 // ---- handles ----

@@ -22,7 +22,7 @@
 namespace kv::fuzz {
 
 inline constexpr int64_t MaxRoundTripBits = int64_t(1) << 23;
-inline constexpr int64_t MaxEvolveBits = int64_t(1) << 18;
+inline constexpr int64_t MaxEvolveWork = int64_t(1) << 18;
 
 inline void EvolveLoaded(TKvGeneticAlgorithm& GA) {
     GA.SetInitialPopulation(4);
@@ -67,7 +67,10 @@ void CheckLoad(const uint8_t* Data, size_t Size, TLoad Load, TSave Save) {
     } catch (const kv::Exception& E) {
         Fail("saving a loaded engine raised something else than EGAException", E.what());
     }
-    if (int64_t(GA.GetGeneSize()) * std::max(GA.GetPopulation()->GetCount(), 4) <= MaxEvolveBits)
+    // A generation costs about a draw per bit and TournamentField draws per parent.
+    const int64_t Work = int64_t(std::max(GA.GetPopulation()->GetCount(), 4)) *
+                         (int64_t(GA.GetGeneSize()) + GA.GetTournamentField() + 1);
+    if (Work <= MaxEvolveWork)
         EvolveLoaded(GA);
     if (First.empty())
         return;

@@ -188,15 +188,15 @@ TEST(SaveToFile, FailuresLeaveTheOldFileWhole) {
     const fs::path File = Dir / "engine.xml";
     std::ofstream(File) << "old content";
 
-    // Building fails: an enumerated gene whose code names no entry.
+    // Building fails: a name that is not valid UTF-8.
     TKvGeneticAlgorithm A;
     kvtest::BuildEngine(A);
-    A.GetPopulation()->GetItem(1)->GetBits()->SetAsInteger(41, 2, 3);
-    EXPECT_THROW(A.SaveToFile(File.string()), EGAException);
+    A.GetPopulation()->GetItem(1)->SetName("bad \xFF");
+    EXPECT_THROW(A.SaveToFile(File.string()), EConvertError);
     EXPECT_EQ(Content(File), "old content");
 
     // Writing fails: the file size limit is below the document's size.
-    A.GetPopulation()->GetItem(1)->GetBits()->SetAsInteger(41, 2, 0);
+    A.GetPopulation()->GetItem(1)->SetName("");
     struct rlimit Old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
     struct rlimit Low = Old;
