@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "kv/rtl/bit_words.h"
+#include "kv/rtl/convert.h"
 #include "kv/rtl/exceptions.h"
+#include "kv/rtl/text.h"
 
 namespace kv {
 
@@ -12,24 +14,6 @@ namespace {
 
 constexpr unsigned Low64(int32_t Count) {
     return Count < 64 ? static_cast<unsigned>(Count) : 64u;
-}
-
-// Rounds to the nearest integer, halves to the even neighbour, without depending on the
-// floating-point environment. Value is finite.
-double RoundHalfEven(double Value) {
-    const double Floor = std::floor(Value);
-    const double Fraction = Value - Floor; // exact for every finite double
-    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
-        return Floor + 1.0;
-    return Floor;
-}
-
-// The text shown in an error about Text: the text itself, cut short when long.
-std::string ShownText(std::string_view Text) {
-    constexpr size_t Limit = 64;
-    if (Text.size() <= Limit)
-        return std::string(Text);
-    return std::string(Text.substr(0, Limit)) + "...";
 }
 
 } // namespace
@@ -186,7 +170,7 @@ void TKvEncodedBits::SetAsBitString(int32_t Start, int32_t Count, std::string_vi
         if (Text[I] != '0' && Text[I] != '1')
             throw EConvertError(
                 Format("\"%s\" is not a valid bit string: the character at index %i is not 0 or 1",
-                       ShownText(Text), static_cast<int>(I)));
+                       TextExcerpt(Text), static_cast<int>(I)));
     uint64_t* W = Words();
     const size_t Run = static_cast<size_t>(Count);
     const size_t Given = Text.size() < Run ? Text.size() : Run;

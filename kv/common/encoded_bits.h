@@ -33,6 +33,8 @@
 //     restores the array exactly.
 //   A run of Count 0 reads as 0, false, 0.0 or "" and a write to it changes nothing.
 //
+// Ownership and events: the array owns its words (a copy never shares them) and fires no events.
+//
 // PreserveSignBit is a public field that callers (genes) set before a numeric access; it is part of
 // the object's state and copied by Assign from another TKvEncodedBits.
 //

@@ -34,9 +34,11 @@
 // Random(2) / Random() call per bit gives.
 //
 // Errors (raised before anything changes):
-//   EListError  Invert with an Offset below -1, naming the offset (such an offset is not a bit
-//   index
-//               nor the request for a random one); SetSize with a negative size, naming the size.
+//   EListError  Invert with an Offset below -1, naming the offset (such an offset is neither a
+//               bit index nor the request for a random one); SetSize with a negative size,
+//               naming the size.
+// A chromosome fires no events: a change made to its bits directly is reported to nobody
+// (TKvGAIndividual::SetBits is the way that reports a change to the population).
 #pragma once
 
 #include <cstdint>

@@ -1,24 +1,8 @@
 // Fitness evaluation, the population's statistics and the data selection needs.
-#include <cmath>
-#include <limits>
-
 #include "kv/ga/engine.h"
+#include "kv/rtl/convert.h"
 
 namespace kv {
-
-namespace {
-
-// A fitness as a single-precision key, saturating to infinity instead of overflowing.
-float KeyOf(TGAFitness Fitness) noexcept {
-    constexpr double Max = std::numeric_limits<float>::max();
-    if (Fitness > Max)
-        return std::numeric_limits<float>::infinity();
-    if (Fitness < -Max)
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(Fitness);
-}
-
-} // namespace
 
 TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
     TGAFitness Fitness = 0;
@@ -93,8 +77,10 @@ void TKvCustomGeneticAlgorithm::PrioritizePopulation() {
     FPriorityQueue->Clear();
     FPriorityQueue->SetOrder(FFitnessMethod == fmMaximize ? hoLargestFirst : hoSmallestFirst);
     TKvGAPopulation* Population = GetPopulation();
+    // The keys are single precision; a fitness beyond the float range becomes an infinity.
     for (TCollectionItem* Item : Population->Items())
-        FPriorityQueue->Push(Item, KeyOf(static_cast<TKvGAIndividual*>(Item)->GetFitness()));
+        FPriorityQueue->Push(Item,
+                             SaturateToSingle(static_cast<TKvGAIndividual*>(Item)->GetFitness()));
     FQueuePopulation = Population;
 }
 

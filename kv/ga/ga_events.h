@@ -18,6 +18,10 @@
 //                             decision (DoMutation) before Child is crossed.
 //   TKvGeneEvent              reports one gene (declared for callers; the engine fires none).
 // OnEvolve uses the plain TNotifyEvent of the run-time layer.
+//
+// Handlers run synchronously inside the engine call that fires them and may throw: the exception
+// passes out of that call (engine.h says what an interrupted generation leaves behind). A handler
+// must not destroy the engine that is calling it.
 #pragma once
 
 #include <cstdint>

@@ -21,16 +21,6 @@ double Pow2(int32_t N) noexcept {
     return std::ldexp(1.0, N);
 }
 
-// Rounds to the nearest integer, halves to the even neighbour, whatever the floating-point
-// environment's rounding mode. Value is finite.
-double RoundHalfEven(double Value) noexcept {
-    const double Floor = std::floor(Value);
-    const double Fraction = Value - Floor;
-    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
-        return Floor + 1.0;
-    return Floor;
-}
-
 // A bound rounded to the nearest integer of type T (halves to even) and saturated to T's range,
 // so that a bound beyond the type's range (or infinite) never makes an undefined conversion.
 template <class T>
@@ -46,16 +36,6 @@ T RoundedBound(double Value) noexcept {
     if (R <= Lowest)
         return std::numeric_limits<T>::min();
     return static_cast<T>(R);
-}
-
-// A double converted to single precision, saturating to infinity instead of overflowing.
-float ToSingle(double Value) noexcept {
-    constexpr double Max = std::numeric_limits<float>::max();
-    if (Value > Max)
-        return std::numeric_limits<float>::infinity();
-    if (Value < -Max)
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(Value);
 }
 
 } // namespace
@@ -300,9 +280,9 @@ void TKvGAGene::SetGeneAsInt64(TKvEncodedBits& Bits, int32_t Offset, int64_t Val
 
 void TKvGAGene::SetGeneAsFloat(TKvEncodedBits& Bits, int32_t Offset, float Value) {
     if (std::isnan(Value) || Value < FMinValue)
-        Value = ToSingle(FMinValue);
+        Value = SaturateToSingle(FMinValue);
     else if (Value > FMaxValue)
-        Value = ToSingle(FMaxValue);
+        Value = SaturateToSingle(FMaxValue);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsFloat(Offset, FSize, Value);
 }

@@ -67,14 +67,18 @@
 //   MaxPopulationBits  the individuals of a loaded population times the chromosome length they
 //                      get: at most 2^32 bits (512 MiB of chromosomes). Loading a genotype alone
 //                      refuses to grow an engine's existing population beyond it as well.
+//   MaxTournamentField the TournamentField: at most 2^16. Each parent a tournament selects costs
+//                      TournamentField draws, so a document could otherwise make every later
+//                      generation run for hours (2^31 - 1 contestants per parent).
 //
 // Errors of loading:
 //   EXmlError       a file or stream that cannot be read, a malformed document
 //   EIntfCastError  a root element other than GeneticAlgorithm; a child of GenoType that is not a
 //                   BooleanGene, IntegerGene, FloatGene or EnumerationGene element (named)
 //   EConvertError   a required value absent, empty or not convertible; an unknown enumeration
-//                   identifier; a negative size or one beyond the limits; a Bits text with another
-//                   character than 0 or 1 (each naming the element, its place and the value)
+//                   identifier; a negative size, or a size or TournamentField beyond the limits; a
+//                   Bits text with another character than 0 or 1 (each naming the element, its
+//                   place and the value)
 //
 // SaveToFile builds the whole document first, writes it to a new temporary file beside the
 // target, flushes it to the disk and renames it over the target, so a failure at any point leaves
@@ -103,5 +107,7 @@ namespace kv {
 inline constexpr int32_t MaxChromosomeBits = int32_t(1) << 24;
 // The most chromosome bits that loading a document may make a population hold.
 inline constexpr int64_t MaxPopulationBits = int64_t(1) << 32;
+// The largest TournamentField that a loaded document may set.
+inline constexpr int32_t MaxTournamentField = int32_t(1) << 16;
 
 } // namespace kv

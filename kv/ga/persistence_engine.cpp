@@ -5,7 +5,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "kv/ga/detail/file_replace.h"
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/ga/detail/persistence_records.h"
 #include "kv/ga/engine.h"
 #include "kv/xml/KvGeneticAlgorithmXML.h"

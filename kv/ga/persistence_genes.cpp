@@ -160,7 +160,13 @@ void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
         Gene->SetGeneType(G.GeneType);
         if (G.GeneType == gtEnumeration) {
             // One text after the other: each addition re-sizes the gene from the entries so far.
+            // The texts start from a gene of no bits, so that the range they leave depends on the
+            // texts alone (as in a gene that was given them one by one) and not on the Size the
+            // document gave first. Otherwise a gene of 7 bits with one text loads with the range
+            // 0 to 0, is saved with 1 bit, and loads again with the range 0 to -1.
             TStrings* Enumerations = Gene->GetEnumerations();
+            if (!G.Enumerations.empty())
+                Gene->SetSize(0);
             for (const std::string& Text : G.Enumerations)
                 Enumerations->Add(Text);
         }

@@ -241,6 +241,11 @@ TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node) {
         ReadIdent<TGASelectionMethod>(Selection->GetMethod(), "Method", "SelectionMethod");
     S.ElitistPercent = Selection->GetElitistPercent();
     S.TournamentField = Selection->GetTournamentField();
+    if (S.TournamentField > MaxTournamentField)
+        throw EConvertError(Format("The value %d of element \"TournamentField\" in "
+                                   "\"SelectionMethod\" is more than the %d contestants a loaded "
+                                   "tournament may have",
+                                   S.TournamentField, MaxTournamentField));
     return S;
 }
 

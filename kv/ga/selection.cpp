@@ -1,7 +1,6 @@
 // Parent selection: the method/routine writers, SelectParent and the five built-in routines.
-#include <cmath>
-
 #include "kv/ga/engine.h"
+#include "kv/rtl/convert.h"
 #include "kv/rtl/random.h"
 
 namespace kv {
@@ -136,11 +135,7 @@ void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* 
     ++FRouletteIndex;
     // The number of queue positions after the first that take turns: Count * ElitistPct rounded
     // to the nearest integer, halves to even.
-    const double Share = Population->GetCount() * FElitistPct;
-    const double Floor = std::floor(Share);
-    const double Fraction = Share - Floor;
-    const int32_t Last = static_cast<int32_t>(
-        (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0)) ? Floor + 1 : Floor);
+    const int32_t Last = static_cast<int32_t>(RoundHalfEven(Population->GetCount() * FElitistPct));
     if (FRouletteIndex > Last)
         FRouletteIndex = 0;
     if (FPriorityQueue == nullptr)

@@ -19,8 +19,8 @@
 //                          "Instructions", makes it gtEnumeration, then gives it the instruction
 //                          names. The engine grows its chromosomes when the genotype needs more
 //                          bits (it never shrinks them).
-//   DecodeProgram(GA, Item) replaces GPProgram (one batch) with one line per slot: the
-//   instruction's
+//   DecodeProgram(GA, Item)
+//                          replaces GPProgram (one batch) with one line per slot: the instruction's
 //                          Name, or "INVALID OPERATION" for a slot outside the set. Closing the
 //                          batch runs ProgramChange, so the state empties and the next step
 //                          compiles the names.

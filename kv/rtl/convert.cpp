@@ -62,24 +62,6 @@ bool ParseInteger(std::string_view S, int64_t Min, int64_t Max, int64_t& Out) no
     throw EConvertError(Format("'%s' is not a valid integer value", std::string(S)));
 }
 
-void AppendUtf8(std::string& Out, char32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (C >> 18));
-        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-}
-
 } // namespace
 
 bool TryStrToInt(std::string_view S, int32_t& Value) noexcept {
@@ -199,6 +181,23 @@ double StrToFloat(std::string_view S) {
     return V;
 }
 
+double RoundHalfEven(double Value) noexcept {
+    const double Floor = std::floor(Value);
+    const double Fraction = Value - Floor; // exact for every finite double
+    if (Fraction > 0.5 || (Fraction == 0.5 && std::fmod(Floor, 2.0) != 0.0))
+        return Floor + 1.0;
+    return Floor;
+}
+
+float SaturateToSingle(double Value) noexcept {
+    constexpr double Max = std::numeric_limits<float>::max();
+    if (Value > Max)
+        return std::numeric_limits<float>::infinity();
+    if (Value < -Max)
+        return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(Value);
+}
+
 std::string BoolToStr(bool Value) {
     return Value ? "True" : "False";
 }
@@ -226,6 +225,24 @@ bool StrToBool(std::string_view S) {
     if (!TryStrToBool(S, V))
         throw EConvertError(Format("'%s' is not a valid boolean value", std::string(S)));
     return V;
+}
+
+void AppendUtf8(std::string& Out, char32_t C) {
+    if (C < 0x80) {
+        Out += static_cast<char>(C);
+    } else if (C < 0x800) {
+        Out += static_cast<char>(0xC0 | (C >> 6));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C < 0x10000) {
+        Out += static_cast<char>(0xE0 | (C >> 12));
+        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (C >> 18));
+        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    }
 }
 
 std::string Utf16ToUtf8(std::u16string_view S) {

@@ -23,7 +23,16 @@
 // integers (0 is false, anything else true); otherwise EConvertError
 // "'<text>' is not a valid boolean value".
 //
+// RoundHalfEven rounds a finite double to the nearest integer, halves to the even neighbour
+// (2.5 -> 2, 3.5 -> 4, -2.5 -> -2), whatever rounding mode the floating-point environment is in.
+//
+// SaturateToSingle converts a double to single precision, giving an infinity of the right sign for
+// a finite value beyond the float range (a plain conversion of such a value is undefined
+// behaviour); NaN stays NaN.
+//
 // Text encodings: Utf16ToUtf8 converts UTF-16 text to UTF-8; an unpaired surrogate becomes U+FFFD.
+// AppendUtf8 appends the UTF-8 form of one code point, which the caller has checked (at most
+// U+10FFFF); it is the encoder under every conversion to UTF-8 in the library.
 #pragma once
 
 #include <charconv>
@@ -51,10 +60,14 @@ std::string FloatToStr(double Value);
 double StrToFloat(std::string_view S);
 bool TryStrToFloat(std::string_view S, double& Value) noexcept;
 
+double RoundHalfEven(double Value) noexcept;
+float SaturateToSingle(double Value) noexcept;
+
 std::string BoolToStr(bool Value);
 bool StrToBool(std::string_view S);
 bool TryStrToBool(std::string_view S, bool& Value) noexcept;
 
 std::string Utf16ToUtf8(std::u16string_view S);
+void AppendUtf8(std::string& Out, char32_t C);
 
 } // namespace kv

@@ -18,8 +18,12 @@
 //   Random(N)     a uniform integer in [0, N) for N > 0 (0 for N <= 0), by Lemire's multiply and
 //                 reject method on the top 32 bits of raw values; Random(2) is the top bit of one
 //                 raw value and never takes a second one.
-//   RandomBelow(P) for bulk code: the integer threshold T such that Random() < P exactly when
-//                 (raw >> 11) < T (see MutationThreshold).
+//   MutationThreshold(P)
+//                 for bulk code: the integer threshold T such that Random() < P exactly when
+//                 (raw >> 11) < T.
+//
+// Nothing here raises. Each thread's generator is a thread_local object that lives as long as its
+// thread.
 #pragma once
 
 #include <cstddef>

@@ -45,6 +45,16 @@ std::string UpperCase(std::string_view A) {
     return R;
 }
 
+std::string TextExcerpt(std::string_view Text) {
+    constexpr size_t Max = 64;
+    if (Text.size() <= Max)
+        return std::string(Text);
+    size_t N = Max;
+    while (N > 0 && (static_cast<unsigned char>(Text[N]) & 0xC0) == 0x80)
+        --N;
+    return std::string(Text.substr(0, N)) + "...";
+}
+
 std::string OrdinalToIdent(std::span<const char* const> Names, int Ordinal) {
     if (Ordinal < 0 || static_cast<size_t>(Ordinal) >= Names.size())
         throw EConvertError(Format("Ordinal %i is outside the enumeration (0 to %i)", Ordinal,

@@ -1,6 +1,10 @@
 // Text helpers shared by every layer: ASCII case-insensitive comparison and the conversion between
 // an enumeration's identifiers and its ordinals.
 //
+// TextExcerpt gives a text as error messages quote it: the text itself when it has at most
+// 64 bytes, else its first 64 bytes or fewer, cut before a UTF-8 continuation byte so that the
+// excerpt stays valid UTF-8, followed by "...".
+//
 // An enumeration's identifiers are given as a table indexed by ordinal ({"gtUnknown", "gtBoolean",
 // ...}). Looking an identifier up ignores ASCII case and reports "not found" as -1; the caller
 // decides whether that is an error.
@@ -19,6 +23,9 @@ int CompareText(std::string_view A, std::string_view B) noexcept;
 // A with ASCII letters folded to lower / upper case.
 std::string LowerCase(std::string_view A);
 std::string UpperCase(std::string_view A);
+
+// Text, or the start of a long text followed by "...", for messages.
+std::string TextExcerpt(std::string_view Text);
 
 // The identifier of Ordinal in Names; raises EConvertError naming the ordinal when it is outside.
 std::string OrdinalToIdent(std::span<const char* const> Names, int Ordinal);

@@ -1,3 +1,4 @@
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/xml/detail/xml_impl.h"
 #include "kv/xml/detail/xml_input.h"
@@ -201,6 +202,10 @@ void TXMLDocument::Load(std::string_view Bytes) {
         throw std::bad_alloc();
     if (!R)
         LoadError(R.description(), Text, R.offset);
+    const size_t BadReference = FindBadCharacterReference(Text);
+    if (BadReference != std::string_view::npos)
+        LoadError("a character reference to no character (NUL, a surrogate or beyond U+10FFFF)",
+                  Text, static_cast<ptrdiff_t>(BadReference));
     CheckTree(*Tree, Text);
     NormalizeDeclaration(*Tree);
     // The new tree is sound: only now do the old one and its handles go.
@@ -266,15 +271,7 @@ void TXMLDocument::SaveToStream(std::ostream& Stream) const {
 }
 
 void TXMLDocument::SaveToFile(const std::string& FileName) const {
-    std::string Text = SaveToString();
-    std::ofstream File(FileName, std::ios::binary | std::ios::trunc);
-    if (!File)
-        throw EXmlError(
-            Format("Cannot create the XML file \"%s\": %s", FileName, std::strerror(errno)));
-    File.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-    File.close();
-    if (!File)
-        throw EXmlError(Format("Cannot write the XML file \"%s\"", FileName));
+    ReplaceFile(FileName, SaveToString());
 }
 
 // ---- handles ----

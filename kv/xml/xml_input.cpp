@@ -1,8 +1,10 @@
 #include "kv/xml/detail/xml_input.h"
 
+#include "kv/rtl/convert.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -61,24 +63,6 @@ TInputEncoding DetectEncoding(std::string_view S, size_t& BomLength) {
     return TInputEncoding::Utf8;
 }
 
-void AppendUTF8(std::string& Out, uint32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (C >> 18));
-        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-}
-
 [[noreturn]] void InputError(const char* What, const std::string& TextSoFar) {
     TTextPosition P = TextPosition(TextSoFar, TextSoFar.size());
     throw EXmlError(Format("Cannot read the XML document: %s at line %d, column %d", What,
@@ -109,7 +93,7 @@ void DecodeUTF16(std::string_view S, bool BigEndian, std::string& Out) {
         } else if (C == 0) {
             InputError("a NUL character", Out);
         }
-        AppendUTF8(Out, C);
+        AppendUtf8(Out, C);
     }
 }
 
@@ -130,7 +114,7 @@ void DecodeUTF32(std::string_view S, bool BigEndian, std::string& Out) {
             InputError("a NUL character", Out);
         if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF))
             InputError("a character outside Unicode", Out);
-        AppendUTF8(Out, C);
+        AppendUtf8(Out, C);
     }
 }
 
@@ -249,6 +233,92 @@ size_t FindInvalidUTF8(std::string_view Text) noexcept {
     return std::string_view::npos;
 }
 
+namespace {
+
+// True when the reference at Text[At] ("&#...") is one the parser decodes into a character that
+// is NUL, a surrogate or beyond U+10FFFF. The value saturates instead of wrapping around as the
+// parser's does, so a reference too large for any character is caught whatever it wraps to.
+bool IsBadReference(std::string_view Text, size_t At) noexcept {
+    size_t I = At + 2;
+    const bool Hex = I < Text.size() && Text[I] == 'x';
+    if (Hex)
+        ++I;
+    const size_t First = I;
+    uint32_t Value = 0;
+    for (; I < Text.size(); ++I) {
+        const char C = Text[I];
+        uint32_t Digit;
+        if (C >= '0' && C <= '9')
+            Digit = static_cast<uint32_t>(C - '0');
+        else if (Hex && (C | ' ') >= 'a' && (C | ' ') <= 'f')
+            Digit = static_cast<uint32_t>((C | ' ') - 'a' + 10);
+        else
+            break;
+        Value = std::min<uint32_t>(Value * (Hex ? 16 : 10) + Digit, 0x110000);
+    }
+    if (I == First || I == Text.size() || Text[I] != ';')
+        return false; // not decoded: it stays as its literal text
+    return Value == 0 || Value > 0x10FFFF || (Value >= 0xD800 && Value <= 0xDFFF);
+}
+
+bool StartsAt(std::string_view Text, size_t At, std::string_view Prefix) noexcept {
+    return Text.substr(At, Prefix.size()) == Prefix;
+}
+
+} // namespace
+
+size_t FindBadCharacterReference(std::string_view Text) noexcept {
+    constexpr size_t npos = std::string_view::npos;
+    if (Text.find("&#") == npos)
+        return npos;
+    size_t P = 0;
+    for (;;) {
+        const size_t Amp = Text.find("&#", P);
+        if (Amp == npos)
+            return npos;
+        const size_t Lt = Text.find('<', P);
+        if (Amp < Lt) { // in text
+            if (IsBadReference(Text, Amp))
+                return Amp;
+            P = Amp + 2;
+            continue;
+        }
+        // Markup starts first: pass over it, looking into the quoted attribute values of a tag.
+        std::string_view End;
+        if (StartsAt(Text, Lt, "<!--"))
+            End = "-->";
+        else if (StartsAt(Text, Lt, "<![CDATA["))
+            End = "]]>";
+        else if (StartsAt(Text, Lt, "<?"))
+            End = "?>";
+        else if (StartsAt(Text, Lt, "<!"))
+            return npos;
+        if (!End.empty()) {
+            const size_t E = Text.find(End, Lt + 2);
+            if (E == npos)
+                return npos;
+            P = E + End.size();
+            continue;
+        }
+        size_t I = Lt + 1;
+        while (I < Text.size() && Text[I] != '>') {
+            const char Q = Text[I];
+            if (Q != '"' && Q != '\'') {
+                ++I;
+                continue;
+            }
+            const size_t Close = Text.find(Q, I + 1);
+            if (Close == npos)
+                return npos;
+            for (size_t R = Text.find("&#", I + 1); R < Close; R = Text.find("&#", R + 2))
+                if (IsBadReference(Text, R))
+                    return R;
+            I = Close + 1;
+        }
+        P = I;
+    }
+}
+
 TTextPosition TextPosition(std::string_view Text, size_t Offset) noexcept {
     if (Offset > Text.size())
         Offset = Text.size();
@@ -288,7 +358,7 @@ std::string_view DecodeXMLInput(std::string_view Bytes, std::string& Converted) 
         for (size_t I = 0; I < Body.size(); ++I) {
             if (Body[I] == 0)
                 InputError("a NUL character", Converted);
-            AppendUTF8(Converted, Byte(Body, I));
+            AppendUtf8(Converted, Byte(Body, I));
         }
         return Converted;
     }

@@ -38,10 +38,11 @@
 // are decoded, and a document with a document type declaration (DOCTYPE) is refused as a whole,
 // so no entity declared in one can stand for text (any other entity reference stays as its
 // literal text, "&name;"). A document with no or more than one root element, text outside it, a
-// NUL character, invalid UTF-8 or UTF-16, or elements nested deeper than MaxXMLDepth is refused
-// likewise; the depth limit also holds for elements added through this layer (EXmlError). Comments
-// and processing instructions are dropped on loading; so is white space between elements, while
-// the white space of a text element ("<Name> </Name>") and line ends inside texts are kept as
+// NUL character, invalid UTF-8 or UTF-16, a character reference to NUL, a surrogate or a code
+// point beyond U+10FFFF ("&#0;", "&#xD800;"), or elements nested deeper than MaxXMLDepth is
+// refused likewise; the depth limit also holds for elements added through this layer (EXmlError).
+// Comments and processing instructions are dropped on loading; so is white space between elements,
+// while the white space of a text element ("<Name> </Name>") and line ends inside texts are kept as
 // they stand. Saving writes UTF-8 with an XML declaration, indented by two spaces per level.
 //
 // Documents and their nodes are not thread-safe: use a document from one thread at a time.
@@ -210,7 +211,11 @@ public:
 
     // Write the document (UTF-8, indented). A stream or file that fails raises EXmlError.
     virtual void SaveToStream(std::ostream& Stream) const = 0;
-    // Builds the whole text first and only then creates (or replaces) the file.
+    // Builds the whole text first, writes it to a temporary file beside FileName and renames that
+    // over FileName: an interrupted or failed save leaves an existing file as it was and never a
+    // part of the new text under FileName. A failure raises EXmlError naming the file and the
+    // system's reason. A symbolic link has the file it names replaced; an existing file's
+    // permissions pass to the new one.
     virtual void SaveToFile(const std::string& FileName) const = 0;
     virtual std::string SaveToString() const = 0;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -102,4 +103,34 @@ TEST(Convert, BooleansAndUtf16) {
     EXPECT_THROW(StrToBool("yes"), EConvertError);
     EXPECT_EQ(Utf16ToUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xDC00)) + u"x"), "\xef\xbf\xbdx");
+}
+
+TEST(Convert, RoundHalfEvenWhateverTheRoundingMode) {
+    const int Mode = std::fegetround();
+    for (int Rounding : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(Rounding);
+        EXPECT_EQ(RoundHalfEven(2.5), 2.0);
+        EXPECT_EQ(RoundHalfEven(3.5), 4.0);
+        EXPECT_EQ(RoundHalfEven(-2.5), -2.0);
+        EXPECT_EQ(RoundHalfEven(-3.5), -4.0);
+        EXPECT_EQ(RoundHalfEven(2.4999999999999996), 2.0);
+        EXPECT_EQ(RoundHalfEven(-0.7), -1.0);
+        EXPECT_EQ(RoundHalfEven(4503599627370497.0), 4503599627370497.0); // 2^52 + 1
+    }
+    std::fesetround(Mode);
+}
+
+TEST(Convert, SaturateToSingleAndAppendUtf8) {
+    // Beyond the float range a plain conversion would be undefined; the result saturates.
+    EXPECT_EQ(SaturateToSingle(1e300), std::numeric_limits<float>::infinity());
+    EXPECT_EQ(SaturateToSingle(-1e300), -std::numeric_limits<float>::infinity());
+    EXPECT_EQ(SaturateToSingle(double(FLT_MAX)), FLT_MAX);
+    EXPECT_EQ(SaturateToSingle(0.1), 0.1f);
+    EXPECT_TRUE(std::isnan(SaturateToSingle(std::nan(""))));
+
+    // One code point at each length of the encoding, appended to what is there.
+    std::string Out = "x";
+    for (char32_t C : {U'\u0041', U'\u07FF', U'\u0800', U'\uFFFF', U'\U00010000', U'\U0010FFFF'})
+        AppendUtf8(Out, C);
+    EXPECT_EQ(Out, "xA\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf");
 }

@@ -158,6 +158,20 @@ TEST(XMLDocument, RefusesHostileInputWithAClearError) {
          "<lolz>&lol2;</lolz>",
          "DOCTYPE"},
         {Nested(MaxXMLDepth + 1), "deeper than 32 levels at line 1, column 97"},
+        // References the parser would decode into a NUL (cutting the text short) or into bytes
+        // that are not UTF-8, in text and in attribute values; a value too large for 32 bits
+        // must not wrap around to a character.
+        {"<a>x&#0;y</a>", "character reference to no character (NUL, a surrogate or beyond "
+                          "U+10FFFF) at line 1, column 5"},
+        {"<a>&#x0000;</a>", "character reference"},
+        {"<a>&#xD800;</a>", "character reference"},
+        {"<a>&#57343;</a>", "character reference"},
+        {"<a>&#x110000;</a>", "character reference"},
+        {"<a>&#4294967361;</a>", "character reference"},
+        {"<a>&#x100000041;</a>", "character reference"},
+        {"<a b='&#0;'/>", "line 1, column 7"},
+        {"<a b=\"x>&#xdfff;\"/>", "character reference"},
+        {"<a><!-- &#0; --><b c=\"&#0;\"/></a>", "line 1, column 23"},
     };
     for (const auto& [Bytes, Expected] : Cases) {
         std::string Message = LoadError(Bytes);
@@ -165,6 +179,14 @@ TEST(XMLDocument, RefusesHostileInputWithAClearError) {
             << "input of " << Bytes.size() << " bytes gave: " << Message;
     }
     EXPECT_EQ(LoadError(Nested(MaxXMLDepth)), "");
+    // What the parser leaves as literal text, and references to characters, are no error.
+    auto Doc = NewXMLDocument();
+    Doc->LoadFromString("<a b=\"&#x10FFFF;\"><!-- &#0; --><?p &#0;?><c><![CDATA[&#0;]]></c>"
+                        "<d>&#X41;&#x;&#12a;&#xD7FF;&#xE000;</d></a>");
+    auto A = Doc->GetDocumentElement();
+    EXPECT_EQ(A->GetAttribute("b"), "\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(A->GetChildText("c"), "&#0;");
+    EXPECT_EQ(A->GetChildText("d"), "&#X41;&#x;&#12a;\xED\x9F\xBF\xEE\x80\x80");
 }
 
 TEST(XMLDocument, RefusesDeepNestingQuicklyAndWithoutRecursion) {

@@ -28,4 +28,13 @@ TTextPosition TextPosition(std::string_view Text, size_t Offset) noexcept;
 // forms, surrogates and code points above U+10FFFF are invalid), or npos when Text is valid.
 size_t FindInvalidUTF8(std::string_view Text) noexcept;
 
+// Offset of the first character reference ("&#65;", "&#x41;") in the text or an attribute value
+// of UTF-8 Text that stands for NUL, a surrogate or a code point above U+10FFFF, or npos. The
+// parser would decode such a reference into a NUL (which ends the text there) or into bytes that
+// are not UTF-8; nothing else could read them back. References are recognised as the parser
+// decodes them: "&#" and decimal digits, or "&#x" and hexadecimal digits, then ';'. Comments,
+// CDATA sections and processing instructions decode nothing and are passed over; so is
+// everything from a document type declaration on (such documents are refused anyway).
+size_t FindBadCharacterReference(std::string_view Text) noexcept;
+
 } // namespace kv::detail

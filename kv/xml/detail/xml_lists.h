@@ -13,12 +13,11 @@
 
 namespace kv::detail {
 
-// A list of typed nodes (IList's Add/Insert/GetItem give IItem). The item class is the one the
-// owner registers for the item name.
-template <class IList, class IItem>
-class TXMLNodeItemList final : public IList {
+// The IXMLNodeCollection part of a list interface IList, over the items of one name.
+template <class IList>
+class TXMLItemList : public IList {
 public:
-    TXMLNodeItemList(TXMLNode& Owner, const char* ItemName) noexcept : FItems(Owner, ItemName) {}
+    TXMLItemList(TXMLNode& Owner, const char* ItemName) noexcept : FItems(Owner, ItemName) {}
 
     int GetCount() const override { return FItems.Count(); }
     std::shared_ptr<IXMLNode> GetNode(int Index) const override {
@@ -27,6 +26,19 @@ public:
     void Clear() override { FItems.Clear(); }
     void Delete(int Index) override { FItems.Delete(Index); }
     int Remove(const std::shared_ptr<IXMLNode>& Node) override { return FItems.Remove(Node); }
+
+protected:
+    TXMLItems FItems;
+};
+
+// A list of typed nodes (IList's Add/Insert/GetItem give IItem). The item class is the one the
+// owner registers for the item name.
+template <class IList, class IItem>
+class TXMLNodeItemList final : public TXMLItemList<IList> {
+    using TXMLItemList<IList>::FItems;
+
+public:
+    using TXMLItemList<IList>::TXMLItemList;
 
     std::shared_ptr<IItem> Add() override {
         return TXMLNode::CastNode<IItem>(FItems.Wrap(FItems.Add()));
@@ -37,24 +49,15 @@ public:
     std::shared_ptr<IItem> GetItem(int Index) const override {
         return TXMLNode::CastNode<IItem>(FItems.Wrap(FItems.Item(Index)));
     }
-
-private:
-    TXMLItems FItems;
 };
 
 // A list of values of type T (std::string for texts), written from In.
 template <class IList, class T, class In = T>
-class TXMLValueItemList final : public IList {
-public:
-    TXMLValueItemList(TXMLNode& Owner, const char* ItemName) noexcept : FItems(Owner, ItemName) {}
+class TXMLValueItemList final : public TXMLItemList<IList> {
+    using TXMLItemList<IList>::FItems;
 
-    int GetCount() const override { return FItems.Count(); }
-    std::shared_ptr<IXMLNode> GetNode(int Index) const override {
-        return FItems.Wrap(FItems.Item(Index));
-    }
-    void Clear() override { FItems.Clear(); }
-    void Delete(int Index) override { FItems.Delete(Index); }
-    int Remove(const std::shared_ptr<IXMLNode>& Node) override { return FItems.Remove(Node); }
+public:
+    using TXMLItemList<IList>::TXMLItemList;
 
     void Add(In Value) override {
         auto Text = ValueText(Value);
@@ -90,8 +93,6 @@ private:
     }
     static std::string_view TextView(const TXMLValueText& Text) { return Text.View(); }
     static std::string_view TextView(std::string_view S) { return S; }
-
-    TXMLItems FItems;
 };
 
 // The TXMLDocument behind Doc: EXmlError for none, EIntfCastError for another implementation.

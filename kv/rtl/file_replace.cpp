@@ -1,5 +1,5 @@
 // Replacing a file through a temporary file and a rename (POSIX).
-#include "kv/ga/detail/file_replace.h"
+#include "kv/rtl/detail/file_replace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
