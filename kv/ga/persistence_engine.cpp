@@ -5,45 +5,31 @@
 #include <ostream>
 #include <sstream>
 
-#include "kv/rtl/detail/file_replace.h"
 #include "kv/ga/detail/persistence_records.h"
 #include "kv/ga/engine.h"
+#include "kv/rtl/convert.h"
+#include "kv/rtl/detail/file_replace.h"
 #include "kv/xml/KvGeneticAlgorithmXML.h"
 
 namespace kv {
 
-namespace {
-
-// A setting as the document holds it: in single precision, saturating to infinity instead of
-// overflowing.
-float ToSingle(double Value) noexcept {
-    constexpr double Max = std::numeric_limits<float>::max();
-    if (Value > Max)
-        return std::numeric_limits<float>::infinity();
-    if (Value < -Max)
-        return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(Value);
-}
-
-} // namespace
-
 // ---- saving ----
 
 void TKvCustomGeneticAlgorithm::SaveToXML(IXMLGeneticAlgorithm& GAXML) const {
-    GAXML.SetDiversityLimit(ToSingle(FDiversityLimit));
-    GAXML.SetFitnessCutoff(ToSingle(FFitnessCutoff));
+    GAXML.SetDiversityLimit(SaturateToSingle(FDiversityLimit));
+    GAXML.SetFitnessCutoff(SaturateToSingle(FFitnessCutoff));
     GAXML.SetFitnessMethod(EnumToIdent(FFitnessMethod));
     GAXML.SetGeneration(FGeneration);
     GAXML.SetUseDiversityLimit(FUseDiversityLimit);
     GAXML.SetUseFitnessCutoff(FUseFitnessCutoff);
     std::shared_ptr<IXMLReproduction> Reproduction = GAXML.GetReproduction();
     Reproduction->SetCrossoverMethod(EnumToIdent(FCrossoverMethod));
-    Reproduction->SetCrossoverProbability(ToSingle(FCrossoverProbability));
-    Reproduction->SetInversionProbability(ToSingle(FInversionProbability));
-    Reproduction->SetMutationProbability(ToSingle(FMutationProbability));
+    Reproduction->SetCrossoverProbability(SaturateToSingle(FCrossoverProbability));
+    Reproduction->SetInversionProbability(SaturateToSingle(FInversionProbability));
+    Reproduction->SetMutationProbability(SaturateToSingle(FMutationProbability));
     std::shared_ptr<IXMLSelectionMethod> Selection = Reproduction->GetSelectionMethod();
     Selection->SetMethod(EnumToIdent(FSelectionMethod));
-    Selection->SetElitistPercent(ToSingle(FElitistPct));
+    Selection->SetElitistPercent(SaturateToSingle(FElitistPct));
     Selection->SetTournamentField(FTournamentField);
     SaveToXML(*GAXML.GetDomain());
 }

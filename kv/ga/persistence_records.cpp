@@ -7,21 +7,11 @@
 #include "kv/ga/bits.h"
 #include "kv/ga/persistence.h"
 #include "kv/rtl/exceptions.h"
+#include "kv/rtl/text.h"
 #include "kv/vocabulary/enum_names.h"
 #include "kv/xml/KvGeneticAlgorithmXML.h"
 
 namespace kv::detail {
-
-std::string Excerpt(std::string_view Text) {
-    constexpr size_t Max = 64;
-    if (Text.size() <= Max)
-        return std::string(Text);
-    size_t N = Max;
-    // Cut before a UTF-8 continuation byte, so the excerpt stays valid text.
-    while (N > 0 && (static_cast<unsigned char>(Text[N]) & 0xC0) == 0x80)
-        --N;
-    return std::string(Text.substr(0, N)) + "...";
-}
 
 namespace {
 
@@ -30,7 +20,7 @@ namespace {
 [[noreturn]] void NotAGene(IXMLNode& Child, int Index) {
     const std::string What = Child.GetNodeType() == ntElement
                                  ? Format("the element \"%s\"", Child.GetNodeName())
-                                 : Format("the text \"%s\"", Excerpt(Child.GetText()));
+                                 : Format("the text \"%s\"", TextExcerpt(Child.GetText()));
     throw EIntfCastError(Format("GenoType item %d: %s is not a gene element (BooleanGene, "
                                 "IntegerGene, FloatGene or EnumerationGene)",
                                 Index, What));
@@ -68,7 +58,7 @@ TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
         }
     } catch (const EConvertError& E) {
         throw EConvertError(Format("GenoType item %d (%s \"%s\"): %s", Index, Gene.GetNodeName(),
-                                   Excerpt(G.Name), E.Message()));
+                                   TextExcerpt(G.Name), E.Message()));
     }
     return G;
 }
@@ -77,7 +67,7 @@ TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
 
 std::string ChromosomePlace(int Index, const std::string& Name) {
     std::string Place = Index >= 0 ? Format("Chromosome %d", Index) : std::string("Chromosome");
-    return Place + Format(" (\"%s\")", Excerpt(Name));
+    return Place + Format(" (\"%s\")", TextExcerpt(Name));
 }
 
 void CheckBits(std::string_view Bits, int Index, const std::string& Name) {
@@ -91,7 +81,7 @@ void CheckBits(std::string_view Bits, int Index, const std::string& Name) {
     if (Bad != Bits.end())
         throw EConvertError(Format("%s: the Bits text \"%s\" is not a bit string: the character "
                                    "at index %lld is not 0 or 1",
-                                   ChromosomePlace(Index, Name), Excerpt(Bits),
+                                   ChromosomePlace(Index, Name), TextExcerpt(Bits),
                                    static_cast<long long>(Bad - Bits.begin())));
 }
 
@@ -107,7 +97,7 @@ E ReadIdent(const std::string& Text, const char* Element, const char* Parent) {
     if (std::optional<E> Value = TryIdentToEnum<E>(Ident))
         return *Value;
     throw EConvertError(Format("\"%s\" is not a valid %s identifier for element \"%s\" in \"%s\"",
-                               Excerpt(Text), TEnumInfo<E>::TypeName, Element, Parent));
+                               TextExcerpt(Text), TEnumInfo<E>::TypeName, Element, Parent));
 }
 
 template <class T>
@@ -149,7 +139,7 @@ TGenoTypeRecord ReadGenoType(IXMLGenoType& Node) {
         if (Reach > MaxChromosomeBits)
             throw EConvertError(Format("GenoType item %d (%s \"%s\"): the genes reach %lld bits, "
                                        "more than the %d bits a chromosome may have",
-                                       I, Gene->GetNodeName(), Excerpt(G.Name),
+                                       I, Gene->GetNodeName(), TextExcerpt(G.Name),
                                        static_cast<long long>(Reach), MaxChromosomeBits));
         Peak = std::max(Peak, Reach);
         Offset += Final;

@@ -116,8 +116,5 @@ std::shared_ptr<T> FindChild(IXMLNode& Node, std::string_view Name) {
     return std::dynamic_pointer_cast<T>(Node.FindChildNode(Name));
 }
 
-// A short excerpt of Text for messages.
-std::string Excerpt(std::string_view Text);
-
 } // namespace detail
 } // namespace kv
