@@ -24,10 +24,12 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "examples/common/run_report.h"
+#include "examples/common/seed_arg.h"
 #include "kv/ga/KvGeneticAlgorithm.h"
 #include "kv/rtl/random.h"
 #include "kv/rtl/strings.h"
@@ -355,16 +357,10 @@ bool SaveReloadAndEvolve(kv::TKvGeneticAlgorithm& GA, const std::string& File) {
 
 int main(int argc, char** argv) {
     try {
-        uint64_t Seed = 20240611;
-        if (argc > 1) {
-            char* End = nullptr;
-            Seed = std::strtoull(argv[1], &End, 10);
-            if (End == argv[1] || *End != '\0') {
-                std::fprintf(stderr, "usage: %s [seed]   (a decimal seed; got \"%s\")\n", argv[0],
-                             argv[1]);
-                return 2;
-            }
-        }
+        const std::optional<uint64_t> SeedArg = kv::examples::SeedArgument(argc, argv, 20240611);
+        if (!SeedArg)
+            return 2;
+        const uint64_t Seed = *SeedArg;
         std::puts("kvga demo: packing a rucksack for a three-day hike with a genetic algorithm\n");
 
         // The known optimum.

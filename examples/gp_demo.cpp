@@ -25,10 +25,12 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "examples/common/run_report.h"
+#include "examples/common/seed_arg.h"
 #include "kv/gp/KvGeneticProgram.h"
 #include "kv/rtl/random.h"
 
@@ -123,16 +125,10 @@ double MillisecondsSince(std::chrono::steady_clock::time_point T0) {
 
 int main(int argc, char** argv) {
     try {
-        uint64_t Seed = 20240612;
-        if (argc > 1) {
-            char* End = nullptr;
-            Seed = std::strtoull(argv[1], &End, 10);
-            if (End == argv[1] || *End != '\0') {
-                std::fprintf(stderr, "usage: %s [seed]   (a decimal seed; got \"%s\")\n", argv[0],
-                             argv[1]);
-                return 2;
-            }
-        }
+        const std::optional<uint64_t> SeedArg = kv::examples::SeedArgument(argc, argv, 20240612);
+        if (!SeedArg)
+            return 2;
+        const uint64_t Seed = *SeedArg;
         std::puts("kvga demo: breeding a stack program for f(x) = x*x + x + 1\n");
 
         // The machine and the engine, bound both ways.
