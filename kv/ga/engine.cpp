@@ -32,6 +32,12 @@ TKvCustomGeneticAlgorithm::TKvCustomGeneticAlgorithm(TComponent* AOwner) : TComp
 }
 
 TKvCustomGeneticAlgorithm::~TKvCustomGeneticAlgorithm() {
+    // Observers that are still added forget the engine (one may remove others as it goes).
+    while (!FObservers.empty()) {
+        TKvGAObserver* Observer = FObservers.front();
+        FObservers.erase(FObservers.begin());
+        Observer->EngineDestroyed(*this);
+    }
     FPriorityQueue.reset();
     FQueuePopulation = nullptr;
     FFittestIndividual = nullptr;

@@ -53,6 +53,10 @@
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
 // `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
 //
+// Observers (kv/ga/ga_observer.h) watch a run beside the events: AfterEvaluation after every
+// scoring of the population, AfterGeneration after Initialize and after each generation (before
+// OnEvolve). The engine does not own them and does not copy them in Assign.
+//
 // Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
 // LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
 //
@@ -63,9 +67,11 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kv/common/float_heap.h"
 #include "kv/ga/ga_events.h"
+#include "kv/ga/ga_observer.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
 #include "kv/ga/population.h"
@@ -212,6 +218,13 @@ public:
     const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
     void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
 
+    // ---- observers (kv/ga/ga_observer.h) ----
+    // Adds Observer (not owned) at the end of the list; adding one already in it does nothing.
+    void AddObserver(TKvGAObserver* Observer);
+    // Removes Observer; one not in the list is ignored.
+    void RemoveObserver(TKvGAObserver* Observer) noexcept;
+    int GetObserverCount() const noexcept { return static_cast<int>(FObservers.size()); }
+
     // ---- saving, loading and copying (persistence_engine.cpp, engine_assign.cpp; see
     // kv/ga/persistence.h) ----
     // Copies another engine's settings, statistics, genotype, population and previous generation.
@@ -304,6 +317,8 @@ private:
     int32_t CrossoverPoint(int32_t BitCount);
     // Installs the built-in routine of Method in OnSelection.
     void InstallSelectionRoutine(TGASelectionMethod Method);
+    // Calls Notice on every observer, in the order they were added.
+    void NotifyObservers(void (TKvGAObserver::*Notice)(const TKvCustomGeneticAlgorithm&)) const;
 
     int32_t FGeneration = 0;
     TGAFitness FFitnessCutoff = 0;
@@ -344,6 +359,7 @@ private:
     TKvGAMutationEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
+    std::vector<TKvGAObserver*> FObservers;
 };
 
 // The engine a host application places and configures; it adds nothing to

@@ -18,6 +18,7 @@ void TKvCustomGeneticAlgorithm::EvaluateFitness() {
         FMaxFitness = 0;
         FMinFitness = 0;
         FAvgFitness = 0;
+        NotifyObservers(&TKvGAObserver::AfterEvaluation);
         return;
     }
     // Items are fetched with the checked accessor: a fitness callback may change the population.
@@ -55,6 +56,7 @@ void TKvCustomGeneticAlgorithm::EvaluateFitness() {
     default:
         break;
     }
+    NotifyObservers(&TKvGAObserver::AfterEvaluation);
 }
 
 void TKvCustomGeneticAlgorithm::CalculateCumulativeNormalizedFitnesses() {

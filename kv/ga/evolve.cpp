@@ -20,6 +20,7 @@ void TKvCustomGeneticAlgorithm::Initialize() {
     SetPreviousGeneration(GetPopulation());
     FInitialized = true;
     FGeneration = 0;
+    NotifyObservers(&TKvGAObserver::AfterGeneration);
 }
 
 void TKvCustomGeneticAlgorithm::Evolve() {
@@ -54,6 +55,7 @@ void TKvCustomGeneticAlgorithm::Evolve() {
         EvaluateFitness();
     }
     ++FGeneration;
+    NotifyObservers(&TKvGAObserver::AfterGeneration);
     if (FOnEvolve)
         FOnEvolve(this);
 }
