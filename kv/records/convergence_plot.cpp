@@ -117,7 +117,10 @@ std::string TKvConvergencePlot::SvgText(const TKvStatisticsLog& Log) const {
     std::vector<TFigures> Rows;
     for (const TKvGenerationRecord& R : Log.GetRecords())
         Rows.push_back({static_cast<double>(R.Generation), Maximize ? R.MaxFitness : R.MinFitness,
-                        R.AvgFitness, R.AvgFitness - R.StdDev, R.AvgFitness + R.StdDev});
+                        R.AvgFitness,
+                        // No fitness lies outside the generation's range: the band stays in it.
+                        std::max(R.AvgFitness - R.StdDev, R.MinFitness),
+                        std::min(R.AvgFitness + R.StdDev, R.MaxFitness)});
     const bool Reference = FReference && std::isfinite(*FReference);
 
     // The axes.
