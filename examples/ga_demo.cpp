@@ -10,11 +10,12 @@
 // rucksack's capacity costs many points. The best packing is found by brute force first (the
 // search space is small enough), so the run can show how close the engine comes to it.
 //
-// The run is seeded (ga_demo [seed] picks another seed), prints one line per generation, writes the
-// figures to ga_demo.csv and a chart to ga_demo.svg in the working directory, and shows the best
-// packing, gene by gene. Then it saves the engine to ga_demo.xml, loads that file into a new
-// engine, shows that the fittest individual decodes to the same values there, and lets the
-// reloaded engine evolve a few generations more.
+// The run is seeded (ga_demo [seed] picks another seed). The library's run records watch it: a
+// progress line (redrawn in place on a terminal, one line per generation otherwise), a statistics
+// log written to ga_demo.csv and drawn as a chart in ga_demo.svg in the working directory, and a
+// hall of fame that keeps the best packing ever found, shown gene by gene at the end. Then it saves
+// the engine to ga_demo.xml, loads that file into a new engine, shows that the fittest individual
+// decodes to the same values there, and lets the reloaded engine evolve a few generations more.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -24,13 +25,14 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "examples/common/run_report.h"
 #include "examples/common/seed_arg.h"
 #include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/records/KvRecords.h"
 #include "kv/rtl/random.h"
 #include "kv/rtl/strings.h"
 
@@ -343,12 +345,11 @@ bool SaveReloadAndEvolve(kv::TKvGeneticAlgorithm& GA, const std::string& File) {
                 "best %.4f, mean %.4f).\n",
                 Reloaded.GetMaxFitness(), Reloaded.GetAvgFitness(), GA.GetMaxFitness(),
                 GA.GetAvgFitness());
-    Reloaded.SetOnEvolve([&Reloaded](kv::TObject*) {
-        std::printf("generation %3d   best %9.4f   mean %9.4f   diversity %.4f\n",
-                    Reloaded.GetGeneration(), Reloaded.GetMaxFitness(), Reloaded.GetAvgFitness(),
-                    Reloaded.GetDiversity());
-    });
     std::printf("Evolving the reloaded engine 5 generations more:\n");
+    std::fflush(stdout);
+    kv::TKvProgressLine Progress(std::cout, kv::psLines);
+    Progress.SetGenerations(Generation + 5);
+    Progress.Attach(Reloaded);
     Reloaded.Evolve(5);
     return Same;
 }
@@ -395,46 +396,41 @@ int main(int argc, char** argv) {
                 Fitness = Evaluate(Genotype, *Item->GetBits());
             });
 
-        kv::examples::TRunReport Report("Packing a rucksack: fitness per generation");
-        char Label[64];
-        std::snprintf(Label, sizeof Label, "known optimum %.6g", Optimum.Fitness);
-        Report.SetReference(Optimum.Fitness, Label);
-
-        // The best packing seen in any generation (the population is replaced every generation).
-        kv::TKvGABits BestBits;
-        double BestFitness = -1;
-        int BestGeneration = -1;
-        auto Record = [&](kv::TKvGeneticAlgorithm& Engine) {
-            const kv::TKvGAIndividual* Fittest = Engine.GetFittestIndividual();
-            const int Generation = Engine.GetGeneration();
-            std::printf("generation %3d   best %9.4f   mean %9.4f   diversity %.4f\n", Generation,
-                        Engine.GetMaxFitness(), Engine.GetAvgFitness(), Engine.GetDiversity());
-            Report.Add(Generation, Engine.GetMaxFitness(), Engine.GetAvgFitness(),
-                       Engine.GetDiversity());
-            if (Fittest != nullptr && Fittest->GetFitness() > BestFitness) {
-                BestFitness = Fittest->GetFitness();
-                BestGeneration = Generation;
-                BestBits.Assign(Fittest->GetBits());
-            }
-        };
-        GA.SetOnEvolve([&](kv::TObject*) { Record(GA); });
+        // The run records: the best packing ever found (each generation replaces the
+        // population), one line of figures per generation, and a progress line.
+        kv::TKvHallOfFame Hall;
+        kv::TKvStatisticsLog Log;
+        kv::TKvProgressLine Progress(std::cout);
+        Progress.SetGenerations(MaxGenerations);
+        Hall.Attach(GA);
+        Log.Attach(GA);
+        Progress.Attach(GA);
 
         std::printf("\nPopulation %d, tournaments of %d, crossover on gene boundaries (p = %.2f), "
                     "mutation p = %.2f per bit\n\n",
                     GA.GetInitialPopulation(), GA.GetTournamentField(),
                     GA.GetCrossoverProbability(), GA.GetMutationProbability());
         T0 = std::chrono::steady_clock::now();
+        std::fflush(stdout); // the progress line writes to std::cout
         GA.Initialize();
-        Record(GA);
         const int Evolved = GA.Evolve(MaxGenerations);
         const double RunMs = MillisecondsSince(T0);
+        Progress.Finish();
 
         const std::string Csv = "ga_demo.csv", Svg = "ga_demo.svg";
-        Report.WriteCsv(Csv);
-        Report.WriteSvg(Svg);
+        Log.SaveCsv(Csv);
+        kv::TKvConvergencePlot Plot("Packing a rucksack: fitness per generation");
+        char Label[64];
+        std::snprintf(Label, sizeof Label, "known optimum %.6g", Optimum.Fitness);
+        Plot.SetReference(Optimum.Fitness, Label);
+        Plot.SaveToFile(Log, Svg);
         std::printf("\nWrote %s and %s in %s\n", Csv.c_str(), Svg.c_str(),
                     std::filesystem::current_path().string().c_str());
 
+        kv::TKvGAIndividual Best;
+        Best.Assign(Hall.GetBest());
+        const double BestFitness = Best.GetFitness();
+        const int BestGeneration = Hall.GetGeneration(0);
         if (BestFitness == Optimum.Fitness)
             std::printf("\nReached the known optimum %.6g in generation %d (%d generations "
                         "evolved, %.1f ms).\n",
@@ -445,7 +441,7 @@ int main(int argc, char** argv) {
                         Evolved, RunMs, BestFitness, Optimum.Fitness - BestFitness,
                         100.0 * (Optimum.Fitness - BestFitness) / Optimum.Fitness);
         std::printf("Best fitness %.6g, found in generation %d.\n", BestFitness, BestGeneration);
-        PrintBest(GA, Genotype, BestBits);
+        PrintBest(GA, Genotype, *Best.GetBits());
 
         return SaveReloadAndEvolve(GA, "ga_demo.xml") ? 0 : 1;
     } catch (const std::exception& E) {

@@ -14,9 +14,10 @@
 // callback scores it 0. A decodable one is run on every sample point; its fitness is
 // 1 / (1 + total absolute error), so an exact program scores 1 and stops the run.
 //
-// The run is seeded (gp_demo [seed] picks another seed), prints one line per generation, writes
-// the figures to gp_demo.csv and a chart to gp_demo.svg in the working directory, and ends with
-// the best program as instruction names and its answers.
+// The run is seeded (gp_demo [seed] picks another seed). The library's run records watch it: a
+// progress line, a statistics log (with the share of undecodable programs as a column of its own)
+// written to gp_demo.csv and drawn as a chart in gp_demo.svg in the working directory, and a hall
+// of fame whose best program ends the run, as instruction names and with its answers.
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -25,13 +26,14 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "examples/common/run_report.h"
 #include "examples/common/seed_arg.h"
 #include "kv/gp/KvGeneticProgram.h"
+#include "kv/records/KvRecords.h"
 #include "kv/rtl/random.h"
 
 namespace {
@@ -190,48 +192,47 @@ int main(int argc, char** argv) {
             F = 1.0 / (1.0 + Error);
         });
 
-        kv::examples::TRunReport Report("Breeding x*x + x + 1: fitness per generation");
-        Report.SetReference(1.0, "exact program");
-
-        // The best program seen in any generation (the population is replaced every generation).
-        kv::TKvGAIndividual Best;
-        double BestFitness = -1;
-        int BestGeneration = -1;
-        auto Record = [&] {
-            const kv::TKvGAIndividual* Fittest = GP.GetFittestIndividual();
-            const int Generation = GP.GetGeneration();
-            const int Count = GP.GetPopulation()->GetCount();
-            const double Error = GP.GetMaxFitness() > 0 ? 1.0 / GP.GetMaxFitness() - 1.0 : INFINITY;
-            std::printf(
-                "generation %3d   best %.6f (error %6.6g)   mean %.6f   undecodable %3.0f%%\n",
-                Generation, GP.GetMaxFitness(), Error, GP.GetAvgFitness(),
-                100.0 * Undecodable / Count);
-            Report.Add(Generation, GP.GetMaxFitness(), GP.GetAvgFitness(), GP.GetDiversity());
-            if (Fittest != nullptr && Fittest->GetFitness() > BestFitness) {
-                BestFitness = Fittest->GetFitness();
-                BestGeneration = Generation;
-                Best.SetBits(Fittest->GetBits());
-            }
+        // The run records: the best program ever found (each generation replaces the
+        // population), one line of figures per generation, and a progress line.
+        kv::TKvHallOfFame Hall;
+        kv::TKvStatisticsLog Log;
+        // The share of the generation's programs that did not decode; the count restarts for the
+        // next generation once the log has read it.
+        Log.AddColumn("undecodable_pct", [&](const kv::TKvCustomGeneticAlgorithm& Engine) {
+            const int Count = Engine.GetPopulation()->GetCount();
+            const double Share = Count > 0 ? 100.0 * Undecodable / Count : 0;
             Undecodable = 0;
-        };
-        GP.SetOnEvolve([&](kv::TObject*) { Record(); });
+            return Share;
+        });
+        kv::TKvProgressLine Progress(std::cout);
+        Progress.SetGenerations(MaxGenerations);
+        Hall.Attach(GP);
+        Log.Attach(GP);
+        Progress.Attach(GP);
 
         std::printf("\nPopulation %d of %d-slot programs, tournaments of %d, crossover on slot "
                     "boundaries (p = %.2f), mutation p = %.2f per bit\n\n",
                     GP.GetInitialPopulation(), Slots, GP.GetTournamentField(),
                     GP.GetCrossoverProbability(), GP.GetMutationProbability());
         const auto T0 = std::chrono::steady_clock::now();
+        std::fflush(stdout); // the progress line writes to std::cout
         GP.Initialize();
-        Record();
-        const int Evolved = BestFitness >= 1.0 ? 0 : GP.Evolve(MaxGenerations);
+        const int Evolved = Hall.GetBest()->GetFitness() >= 1.0 ? 0 : GP.Evolve(MaxGenerations);
         const double RunMs = MillisecondsSince(T0);
+        Progress.Finish();
 
         const std::string Csv = "gp_demo.csv", Svg = "gp_demo.svg";
-        Report.WriteCsv(Csv);
-        Report.WriteSvg(Svg);
+        Log.SaveCsv(Csv);
+        kv::TKvConvergencePlot Plot("Breeding x*x + x + 1: fitness per generation");
+        Plot.SetReference(1.0, "exact program");
+        Plot.SaveToFile(Log, Svg);
         std::printf("\nWrote %s and %s in %s\n", Csv.c_str(), Svg.c_str(),
                     std::filesystem::current_path().string().c_str());
 
+        kv::TKvGAIndividual Best;
+        Best.Assign(Hall.GetBest());
+        const double BestFitness = Best.GetFitness();
+        const int BestGeneration = Hall.GetGeneration(0);
         const double BestError = 1.0 / BestFitness - 1.0;
         if (BestFitness >= 1.0)
             std::printf("\nFound an exact program in generation %d (%d generations evolved, "
