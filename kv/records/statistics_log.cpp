@@ -119,21 +119,33 @@ void TKvStatisticsLog::Record(const TKvCustomGeneticAlgorithm& Engine) {
     const TGAFitnessMethod Method = Engine.GetFitnessMethod();
     const TKvGAPopulation* Population = Engine.GetPopulation();
     const int Count = Population->GetCount();
-    if (Count > 0) {
-        double Sum = 0;
-        for (int I = 0; I < Count; ++I)
-            Sum += Population->GetItemUnchecked(I)->GetFitness();
-        const double Mean = Sum / Count;
+    // Over the fitness values that are numbers, as the engine's statistics (a NaN takes no
+    // part in them).
+    double Sum = 0;
+    int Numbers = 0;
+    for (int I = 0; I < Count; ++I) {
+        const double F = Population->GetItemUnchecked(I)->GetFitness();
+        if (!std::isnan(F)) {
+            Sum += F;
+            ++Numbers;
+        }
+    }
+    if (Numbers > 0) {
+        const double Mean = Sum / Numbers;
         double Squares = 0;
         for (int I = 0; I < Count; ++I) {
-            const double D = Population->GetItemUnchecked(I)->GetFitness() - Mean;
-            Squares += D * D;
+            const double F = Population->GetItemUnchecked(I)->GetFitness();
+            if (!std::isnan(F))
+                Squares += (F - Mean) * (F - Mean);
         }
-        R.StdDev = std::sqrt(Squares / Count);
+        R.StdDev = std::sqrt(Squares / Numbers);
     }
     if (const TKvGAIndividual* Fittest = Engine.GetFittestIndividual()) {
         const TGAFitness F = Fittest->GetFitness();
-        if (std::isnan(FBestEver) || (Method == fmMaximize ? F > FBestEver : F < FBestEver))
+        // A fitness that is no number is never the best.
+        const bool Better =
+            std::isnan(FBestEver) || (Method == fmMaximize ? F > FBestEver : F < FBestEver);
+        if (!std::isnan(F) && Better)
             FBestEver = F;
     }
     FFitnessMethod = Method;

@@ -8,8 +8,9 @@
 //   evaluations   individuals scored since the log was attached or cleared (every whole-population
 //                 evaluation adds the population's size, a direct EvaluateFitness() call too)
 //   max, min, mean, diversity   the engine's MaxFitness, MinFitness, AvgFitness and Diversity
-//   stddev        the population standard deviation of the fitness values (divided by N, not
-//                 N - 1), computed around their own mean; 0 for an empty population
+//   stddev        the population standard deviation of the fitness values that are numbers
+//                 (divided by their count, not count - 1), computed around their own mean; 0
+//                 when there are none. A NaN fitness takes no part, as in the engine's figures
 //   best_ever     the best fitness of any FittestIndividual the log has seen, by the engine's
 //                 FitnessMethod (NaN until there has been one)
 //   seconds       wall-clock seconds since the log was attached with no record, or cleared
