@@ -84,7 +84,7 @@ void TKvProgressLine::Attached() {
     FStart = std::chrono::steady_clock::now();
     FEvaluations = 0;
     FSeen = 0;
-    FDrawnAt = -1;
+    FShownAt = -1;
 }
 
 double TKvProgressLine::Elapsed() const {
@@ -135,18 +135,18 @@ void TKvProgressLine::AfterGeneration(const TKvCustomGeneticAlgorithm& Engine) {
     if (FSeen++ == 0)
         FFirstGeneration = Generation;
     const bool Last = FGenerations > 0 && Generation >= FGenerations;
+    const double Now = Elapsed();
+    const bool Due = (Generation - FFirstGeneration) % FEvery == 0 &&
+                     (FShownAt < 0 || Now - FShownAt >= FInterval);
+    if (!Due && !Last && FShownAt >= 0)
+        return;
+    FShownAt = Now;
+    const std::string S = Text(Engine);
     if (FStyle == psLines) {
-        if ((Generation - FFirstGeneration) % FEvery == 0 || Last) {
-            FOut << Text(Engine) << '\n';
-            FOut.flush();
-        }
+        FOut << S << '\n';
+        FOut.flush();
         return;
     }
-    const double Now = Elapsed();
-    if (!Last && FDrawnAt >= 0 && Now - FDrawnAt < FInterval)
-        return;
-    FDrawnAt = Now;
-    const std::string S = Text(Engine);
     FOut << '\r' << S;
     if (S.size() < FShown)
         FOut << std::string(FShown - S.size(), ' ');

@@ -9,12 +9,13 @@
 // come take as long as those so far.
 //
 // Style: psRedraw rewrites one line in place ("\r", padded with spaces over a longer earlier
-// text), at most every Interval seconds (0.1 by default) and always for the planned last
-// generation; psLines writes one plain line every Every generations (1 by default), for logs and
-// pipes; psAuto (the default) takes psRedraw when the stream is std::cout, std::cerr or std::clog
-// and that output is a terminal, and psLines otherwise. A redrawn line is ended with a line break
-// by Finish(), which the planned last generation and the destructor call too; call it before
-// printing anything else after a run.
+// text); psLines writes plain lines, for logs and pipes; psAuto (the default) takes psRedraw when
+// the stream is std::cout, std::cerr or std::clog and that output is a terminal, and psLines
+// otherwise. The line is shown every Every generations (1 by default), but not sooner than
+// Interval seconds after it was last shown (by default 0.1 for psRedraw and 0 for psLines), and
+// always after the first generation seen and the planned last one. A redrawn line is ended with a
+// line break by Finish(), which the planned last generation and the destructor call too; call it
+// before printing anything else after a run.
 //
 // Nothing is shown unless the line is attached: progress is off by default. The stream is
 // borrowed and must outlive the line (or its last Finish). Errors: SetEvery below 1 or a negative
@@ -66,16 +67,17 @@ private:
     TProgressStyle FStyle;
     int32_t FGenerations = 0;
     int32_t FEvery = 1;
-    double FInterval = 0.1;
+    double FInterval = 0;
     std::chrono::steady_clock::time_point FStart;
     // Since attached: individuals scored, generations seen, and the first generation seen.
     int64_t FEvaluations = 0;
     int64_t FSeen = 0;
     int32_t FFirstGeneration = 0;
-    // psRedraw: a line is open, the length of its text, when it was drawn.
+    // When the line was last shown (negative: not yet); psRedraw: a line is open, the length of
+    // its text.
+    double FShownAt = -1;
     bool FOpen = false;
     size_t FShown = 0;
-    double FDrawnAt = -1;
 };
 
 } // namespace kv
