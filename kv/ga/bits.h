@@ -32,14 +32,17 @@
 // Operators beyond the classic set (the engine uses them when asked to; see engine.h):
 //   MutateGeometric(P)
 //               flips each bit independently with probability P, as Mutate does, but draws the
-//               gap to the next flipped bit instead of one value per bit: gap := floor(ln(U) /
-//               ln(1 - P)) with U := (raw >> 11) + 1, times 2^-53, uniform in (0, 1], one raw value
-//               of the stream per gap. Starting at bit 0, the bit gap places further on flips and
-//               the next gap is drawn from the bit after it, until a gap lands at or beyond Size
-//               (that last draw is made too, unless the last flip was the last bit). So about
-//               Size * P + 1 draws instead of Size; the stream differs from Mutate's, and so do
-//               the bits flipped. P <= 0 and a chromosome of size 0 draw nothing and flip nothing;
-//               P >= 1 flips every bit and draws nothing. Returns true when a bit flipped.
+//               gap to the next flipped bit (the number of bits that stay; geometric with parameter
+//               P) instead of one value per bit. Starting at bit 0, the bit the gap places further
+//               on flips and the next gap starts at the bit after it, until a gap reaches Size. A
+//               gap takes one raw value of the stream: for P >= 2^-9 through an alias table of
+//               1024 outcomes (gaps 0 .. 1022, and "1023 or more", which moves on 1023 bits and
+//               draws again), for smaller P as floor(ln(U) / ln(1 - P)) with U := ((raw >> 11) +
+//               1) 2^-53. So about Size * P + 1 draws instead of Size; the stream, and the bits
+//               flipped, differ from Mutate's. The table is built once per thread for the last P
+//               used (some microseconds). P <= 0 and a chromosome of size 0 draw nothing and flip
+//               nothing; P >= 1 flips every bit and draws nothing. Returns true when a bit
+//               flipped.
 //   CrossOver(Source1, Source2, CrossBit1, CrossBit2)
 //               two-point crossover: with Lo and Hi the smaller and the larger of the two points,
 //               bits 0 .. Lo and Hi + 1 onward come from Source1 and bits Lo + 1 .. Hi from
