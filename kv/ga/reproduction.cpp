@@ -109,10 +109,12 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
     if (!DoCrossover && !FOnCrossover)
         return;
     TKvGABits* Bits1 = Child1->GetBits();
-    // The point the event carries, and for two-point crossover the second point it does not.
+    // The kind in force when the pair is crossed (a callback that changes it affects the next
+    // pair), the point the event carries, and for two-point crossover the point it does not.
+    const TGACrossoverKind Kind = FCrossoverKind;
     int32_t Point = -1;
     int32_t Second = -1;
-    switch (FCrossoverKind) {
+    switch (Kind) {
     case ckTwoPoint:
         CrossoverPoints(Bits1->GetSize(), Point, Second);
         break;
@@ -126,7 +128,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
     bool MaskDrawn = false;
     // Crosses Child from its first parent First and its second parent Other.
     auto Cross = [&](TKvGABits& Child, const TKvGABits& First, const TKvGABits& Other) {
-        switch (FCrossoverKind) {
+        switch (Kind) {
         case ckTwoPoint:
             Child.CrossOver(First, Other, Point, Second);
             break;
@@ -151,7 +153,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
     };
     if (FOnCrossover) {
         FOnCrossover(this, Parent1, Parent2, Child1, Point, DoCrossover);
-        if (FCrossoverKind == ckUniform)
+        if (Kind == ckUniform)
             Point = -1;
     }
     if (DoCrossover)
@@ -160,7 +162,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
         return;
     if (FOnCrossover) {
         FOnCrossover(this, Parent2, Parent1, Child2, Point, DoCrossover);
-        if (FCrossoverKind == ckUniform)
+        if (Kind == ckUniform)
             Point = -1;
     }
     if (DoCrossover)
