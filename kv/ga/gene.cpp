@@ -345,8 +345,10 @@ double TKvGAGene::GeneAsReal(TKvEncodedBits& Bits, int32_t Offset) const {
     const uint64_t Top = FSize == 64 ? ~uint64_t(0) : (uint64_t(1) << FSize) - 1;
     if (Code >= Top)
         return FRealHigh;
+    // The share of the span first: code times span could overflow for a wide gene and a span
+    // near the largest double.
     const double Value =
-        FRealLow + static_cast<double>(Code) * (FRealHigh - FRealLow) / static_cast<double>(Top);
+        FRealLow + static_cast<double>(Code) / static_cast<double>(Top) * (FRealHigh - FRealLow);
     return std::min(Value, FRealHigh);
 }
 

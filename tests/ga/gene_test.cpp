@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdint>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -273,6 +274,9 @@ TEST(GeneRealInterval, CodesAreEvenlySpacedOverTheInterval) {
     EXPECT_NEAR(Wide->GetAsReal(0), 0.25, 1e-9);
     Wide->SetAsReal(0, -1e6);
     EXPECT_EQ(Wide->GetAsInt64(0), 0);
+    Wide->SetRealInterval(0, 1e300); // code times span would overflow
+    Engine.GetPopulation()->GetItem(0)->GetBits()->SetAsInt64(Wide->GetOffset(), 64, INT64_MIN);
+    EXPECT_NEAR(Wide->GetAsReal(0) / 1e300, 0.5, 1e-12) << "code 2^63, the middle";
 }
 
 TEST(GeneRealInterval, GrayCodingMakesNeighboursDifferInOneBit) {
