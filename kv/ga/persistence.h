@@ -105,7 +105,8 @@
 // one empty). FittestIndividual becomes the individual of the same index in the copied
 // population (none when the source has none). The selection support data (the fitness sum and
 // cumulative fitnesses, and the elitist queue, rebuilt over the copied population) follow, so
-// the copy evolves exactly as the source would. Not copied: events, InitialPopulation, Operations, the component's name and owner.
+// the copy evolves exactly as the source would. Not copied: events, InitialPopulation,
+// Operations, the component's name and owner.
 // Any other source: the cannot-assign error (EConvertError).
 #pragma once
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
