@@ -17,8 +17,10 @@
 // document: a missing element reads as absent. Writing a value sets the first child element of the
 // name, creating it as the last child when absent, and never adds a second one.
 //
-// Values. An element's value is the text of its first text (or CDATA) child; an element without
-// such a child has no value. Typed readers convert with the text forms of xml_text.h. A required
+// Values. An element's value is the text of all its text and CDATA children, joined in document
+// order ("<Bits>1011<!--c-->0011</Bits>" holds 10110011, the comment being dropped when the
+// document is read); an element without such a child has no value. Writing a value leaves the
+// element one text child holding it. Typed readers convert with the text forms of xml_text.h. A required
 // value (the readers without a default) that is absent, empty or does not convert raises
 // EConvertError naming the element, its parent and the text. An optional value (the readers with a
 // default) gives the default when absent or empty and raises EConvertError when present but not

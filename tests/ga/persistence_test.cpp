@@ -308,3 +308,36 @@ TEST(PersistenceLoad, AbsentPartsReadEmptyAndTheDocumentStaysAsItWas) {
     EXPECT_EQ(A.GetGeneSize(), 0);
     EXPECT_EQ(A.GetSelectionMethod(), smRandom);
 }
+
+TEST(PersistenceLoad, HandWrittenLayoutAndSplitTextsReadAsWhole) {
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A);
+    const std::string Saved = SaveText(A);
+    std::string Text = kvtest::Replaced(Saved, "<Generation>0<", "<Generation>1<!--x-->2<");
+    const std::string Bits[] = {A.GetPopulation()->GetItem(0)->GetBits()->ToBitString(),
+                                A.GetPopulation()->GetItem(1)->GetBits()->ToBitString(),
+                                A.GetPopulation()->GetItem(2)->GetBits()->ToBitString()};
+    // Bits on lines of their own, indented; split by a comment; text followed by CDATA.
+    Text = kvtest::Replaced(Text, "<Bits>" + Bits[0] + "<",
+                            "<Bits>\n            " + Bits[0] + "\n          <");
+    Text =
+        kvtest::Replaced(Text, "<Bits>" + Bits[1] + "<",
+                         "<Bits>" + Bits[1].substr(0, 5) + "<!-- c -->" + Bits[1].substr(5) + "<");
+    Text = kvtest::Replaced(Text, "<Bits>" + Bits[2] + "<",
+                            "<Bits>" + Bits[2].substr(0, 7) + "<![CDATA[" + Bits[2].substr(7) +
+                                "]]><");
+    TKvGeneticAlgorithm B;
+    LoadText(B, Text);
+    EXPECT_EQ(B.GetGeneration(), 12);
+    B.SetGeneration(0);
+    EXPECT_EQ(SaveText(B), Saved);
+
+    // Writing a value over several pieces leaves exactly the value written.
+    auto Doc = NewXMLDocument();
+    Doc->LoadFromString("<Root><Name>ab<!--c-->cd<![CDATA[<e>]]></Name></Root>");
+    std::shared_ptr<IXMLNode> Root = Doc->GetDocumentElement();
+    EXPECT_EQ(Root->GetChildText("Name"), "abcd<e>");
+    Root->SetChildText("Name", "xy");
+    EXPECT_EQ(Root->GetChildText("Name"), "xy");
+    EXPECT_EQ(Root->GetChildNode("Name")->GetChildNodes()->GetCount(), 1);
+}
