@@ -31,7 +31,8 @@
 // never cleared); single values (Name, Bits, the settings, Size) are overwritten. The decoded
 // value of an enumerated gene whose code names no entry (code 3 of a 2-bit gene of 3 entries, as
 // random and mutated chromosomes hold) is written empty: the individual's bits are saved whole all
-// the same. A save that fails (a name that is not valid UTF-8, say) writes nothing to the stream,
+// the same. So is the value of a gene that does not lie wholly inside the individual's chromosome
+// (GeneSize set below the genes' total, or a chromosome a callback shortened). A save that fails (a name that is not valid UTF-8, say) writes nothing to the stream,
 // and SaveToFile leaves the file as it was.
 //
 // Loading re-creates the genes through their writers, in document order: Name, Size, then (numeric

@@ -341,3 +341,29 @@ TEST(PersistenceLoad, HandWrittenLayoutAndSplitTextsReadAsWhole) {
     EXPECT_EQ(Root->GetChildText("Name"), "xy");
     EXPECT_EQ(Root->GetChildNode("Name")->GetChildNodes()->GetCount(), 1);
 }
+
+TEST(PersistenceSave, GenesOutsideTheChromosomeSaveEmptyValues) {
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A); // Flag 0, Count 1..8, Rate 9..40, Colour 41..42
+    A.SetGeneSize(20);      // Rate and Colour leave the chromosomes
+    A.GetPopulation()->GetItem(2)->GetBits()->SetSize(3); // as a callback might; Count leaves too
+    auto Doc = NewGeneticAlgorithm();
+    A.SaveToXML(*Doc);
+    std::shared_ptr<IXMLGenes> Genes =
+        Doc->GetDomain()->GetChromosomes()->GetChromosome(2)->GetGenes();
+    EXPECT_EQ(ChildNames(*Genes),
+              (std::vector<std::string>{"Bits", "BooleanGeneValue", "IntegerGeneValue",
+                                        "FloatGeneValue", "EnumerationGeneValue"}));
+    EXPECT_EQ(Genes->GetBooleanGeneValue()->GetItem(0), true);
+    for (const char* Empty : {"IntegerGeneValue", "FloatGeneValue", "EnumerationGeneValue"})
+        EXPECT_FALSE(Genes->HasChildValue(Empty)) << Empty;
+    Genes = Doc->GetDomain()->GetChromosomes()->GetChromosome(0)->GetGenes();
+    EXPECT_EQ(Genes->GetIntegerGeneValue()->GetItem(0), -40);
+    EXPECT_FALSE(Genes->HasChildValue("FloatGeneValue"));
+
+    TKvGeneticAlgorithm B; // and the file loads, the genes giving the chromosomes their length
+    LoadText(B, SaveText(A));
+    EXPECT_EQ(B.GetGeneSize(), 43);
+    EXPECT_EQ(B.GetPopulation()->GetItem(2)->GetBits()->ToBitString(),
+              A.GetPopulation()->GetItem(2)->GetBits()->ToBitString() + std::string(40, '0'));
+}
