@@ -116,6 +116,8 @@ public:
     bool IsEmpty() const override;
     std::shared_ptr<IXMLNode> GetDocumentElement() override;
     std::string GetVersion() const override;
+    uint64_t GetMaxDocumentBytes() const override { return FMaxBytes; }
+    void SetMaxDocumentBytes(uint64_t Value) override { FMaxBytes = Value; }
     void LoadFromFile(const std::string& FileName) override;
     void LoadFromStream(std::istream& Stream) override;
     void LoadFromString(std::string_view Bytes) override;
@@ -147,6 +149,7 @@ private:
     std::unique_ptr<pugi::xml_document> FTree;
     std::unordered_multimap<pugi::xml_node_struct*, TXMLNode*> FNodes;
     uint64_t FStamp = 0;
+    uint64_t FMaxBytes = DefaultMaxXMLDocumentBytes;
 };
 
 // ---- nodes ----
