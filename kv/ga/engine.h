@@ -68,6 +68,7 @@
 #include "kv/ga/ga_events.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
 #include "kv/rtl/component.h"
 #include "kv/rtl/notify_event.h"
@@ -226,6 +227,9 @@ public:
     virtual void SaveToStream(std::ostream& Stream) const;
     virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
+    // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
+    const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
 
 protected:
     // ---- factories (called on first access to Genes / Population, and for the previous
@@ -344,6 +348,7 @@ private:
     TKvGAMutationEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
+    TKvDocumentLimits FDocumentLimits;
 };
 
 // The engine a host application places and configures; it adds nothing to
