@@ -90,9 +90,10 @@
 // The limits are symmetric: SaveToStream and SaveToFile refuse, with EXmlError and before the
 // stream or the file is touched, an engine whose document a load with the same settings would
 // refuse (a chromosome or genotype beyond the limits, a padding beyond MaxPaddingBits, a
-// TournamentField beyond MaxTournamentField), and SaveToFile one whose text is longer than
-// MaxDocumentBytes (SaveToStream finds that while writing: the stream may then hold the first
-// MaxDocumentBytes bytes). So nothing is saved that cannot be loaded back. The memory running out
+// TournamentField beyond MaxTournamentField), and one whose text is longer than
+// MaxDocumentBytes: before the document is built when the population alone holds more bits than
+// that (each bit is a character), else while writing (SaveToFile before the file is touched;
+// SaveToStream may then have left the first MaxDocumentBytes bytes in the stream). So nothing is saved that cannot be loaded back. The memory running out
 // while loading or saving a file or stream raises EXmlError saying so; no foreign exception class
 // (std::bad_alloc, std::length_error, a file-system error) leaves these entry points.
 //

@@ -64,6 +64,19 @@ void WithoutForeignErrors(F&& Run, const std::function<std::string()>& What) {
 void TKvCustomGeneticAlgorithm::SaveToStream(std::ostream& Stream) const {
     WithoutForeignErrors(
         [&] {
+            // Each chromosome bit is one character of the document: a population of more bits
+            // than a document may have bytes is refused before its document is built.
+            uint64_t Bits = 0;
+            const TKvGAPopulation* Population = GetPopulation();
+            for (int I = 0; I < Population->GetCount(); ++I)
+                Bits += static_cast<uint64_t>(Population->GetItem(I)->GetBits()->GetSize());
+            if (Bits > FDocumentLimits.MaxDocumentBytes)
+                throw EXmlError(
+                    Format("Cannot save the engine: its population holds %llu bits, "
+                           "and so its document more than the %llu bytes a document "
+                           "may have",
+                           static_cast<unsigned long long>(Bits),
+                           static_cast<unsigned long long>(FDocumentLimits.MaxDocumentBytes)));
             std::shared_ptr<IXMLGeneticAlgorithm> Document = NewGeneticAlgorithm();
             SaveToXML(*Document);
             // Nothing is saved that a load with the same limits would refuse.

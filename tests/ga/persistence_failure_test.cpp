@@ -316,6 +316,14 @@ TEST(DocumentLimits, LoadsAndSavesRefuseTheSameDocuments) {
     std::ofstream(File) << "old content";
     EXPECT_THROW(A.SaveToFile(File.string()), EXmlError);
     EXPECT_EQ(Content(File), "old content");
+    Limits.MaxDocumentBytes = 128; // below the 129 bits of the population: refused before building
+    A.SetDocumentLimits(Limits);
+    try {
+        A.SaveToStream(Refused);
+        ADD_FAILURE() << "saved";
+    } catch (const EXmlError& E) {
+        EXPECT_NE(std::string(E.what()).find("129 bits"), std::string::npos) << E.what();
+    }
 
     // Padding: chromosomes of 2^20 bits with empty Bits texts. 16 of them pad exactly the default
     // allowance and load; 17 are refused before a chromosome is made, unless the bound is lifted.
