@@ -123,6 +123,7 @@
 #include "kv/ga/ga_events.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
 #include "kv/rtl/bits.h"
 #include "kv/rtl/component.h"
@@ -293,6 +294,9 @@ public:
     virtual void SaveToStream(std::ostream& Stream) const;
     virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
+    // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
+    const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
 
 protected:
     // ---- factories (called on first access to Genes / Population, and for the previous
@@ -440,6 +444,7 @@ private:
     TGAMutationMode FMutationMode = mmPerBit;
     // The mask of uniform crossover, reused from one pair to the next.
     TBits FCrossoverMask;
+    TKvDocumentLimits FDocumentLimits;
 };
 
 // The engine a host application places and configures; it adds nothing to
