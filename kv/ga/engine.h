@@ -72,12 +72,13 @@
 //   fitness value still makes them infinite or NaN). Wherever the plain sum is finite, the
 //   results are those of the plain sum.
 //
-// Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined") or with
-// custom selection and no OnSelection ("No custom selection function defined"), both before
-// anything of the generation happens; a selection routine that leaves no parent; a negative
-// GeneSize; a fitness handler that changes the population (above). An exception inside a generation
-// leaves the populations exchanged and the children written so far, closes the update batch and
-// passes on; Generation and OnEvolve stay untouched.
+// Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined"), with
+// custom selection and no OnSelection ("No custom selection function defined") or with Generation
+// at 2^31 - 1 (no further generation can be counted), all before anything of the generation
+// happens; a selection routine that leaves no parent; a negative GeneSize; a fitness handler that
+// changes the population (above). An exception inside a generation leaves the populations
+// exchanged and the children written so far, closes the update batch and passes on; Generation
+// and OnEvolve stay untouched.
 //
 // Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
@@ -122,9 +123,13 @@ public:
     // and resets Generation to 0.
     virtual void Initialize();
     // Breeds one generation (see the class comment). Does nothing on an empty population.
+    // EGAException, before anything happens, when Generation is already 2^31 - 1 (it could not
+    // count the generation).
     virtual void Evolve();
     // Breeds up to Generations generations, stopping early at the fitness cut-off or the diversity
-    // limit when enabled; returns the number of generations actually evolved.
+    // limit when enabled; returns the number of generations actually bred (0 .. Generations).
+    // When the engine is not initialised yet, it runs Initialize first, which resets Generation
+    // to 0, and counts from there.
     int32_t Evolve(int32_t Generations);
 
     // Scores the whole current population (EvaluatePopulation), then computes the statistics and

@@ -1,4 +1,8 @@
 // Initialize and the generation loop.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
 #include "kv/ga/engine.h"
 #include "kv/rtl/update_guard.h"
 #include "kv/vocabulary/ga_messages.h"
@@ -31,6 +35,11 @@ void TKvCustomGeneticAlgorithm::Evolve() {
         throw EGAException(SNoFitnessFunction);
     if (FSelectionMethod == smCustom && !FOnSelection)
         throw EGAException(SNoSelectionFunction);
+    // Generation is a 32-bit count (a loaded document or SetGeneration may put it at the top).
+    if (FGeneration == std::numeric_limits<int32_t>::max())
+        throw EGAException(Format("Generation %i is the largest the engine can count: set a "
+                                  "smaller Generation to evolve further",
+                                  FGeneration));
     // An engine marked initialised without a previous generation (a copied engine) gets one as a
     // copy of its population, so that the exchange below has a partner.
     if (FPreviousGeneration == nullptr)
@@ -59,6 +68,12 @@ void TKvCustomGeneticAlgorithm::Evolve() {
 }
 
 int32_t TKvCustomGeneticAlgorithm::Evolve(int32_t Generations) {
+    if (Generations <= 0)
+        return 0;
+    // The initialisation the first Evolve would make is made first, because it resets Generation:
+    // the count of bred generations starts from the reset value.
+    if (!FInitialized)
+        Initialize();
     const int32_t Start = FGeneration;
     for (int32_t G = 0; G < Generations; ++G) {
         Evolve();
@@ -72,7 +87,10 @@ int32_t TKvCustomGeneticAlgorithm::Evolve(int32_t Generations) {
         if (FUseDiversityLimit && GetDiversity() < FDiversityLimit)
             break;
     }
-    return FGeneration - Start;
+    // Generation advances by one per bred generation. A handler that sets Generation itself can
+    // move the difference out of 0 .. Generations; the result stays in that range.
+    const int64_t Bred = int64_t(FGeneration) - Start;
+    return static_cast<int32_t>(std::clamp<int64_t>(Bred, 0, Generations));
 }
 
 } // namespace kv

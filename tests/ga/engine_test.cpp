@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,6 +113,32 @@ TEST(EngineLifecycle, InitializeFillsScoresAndCopies) {
     EXPECT_EQ(Empty.GetMaxFitness(), 0);
     EXPECT_EQ(Empty.Evolve(3), 0);
     EXPECT_EQ(Empty.GetGeneration(), 0);
+}
+
+// Evolve(Generations) counts the generations bred, also when the initialisation it makes first
+// resets a Generation that a load or the caller set; the generation count never overflows.
+TEST(EngineLifecycle, GenerationCountsBredGenerations) {
+    TKvGeneticAlgorithm E;
+    E.SetInitialPopulation(4);
+    E.SetOnEvaluateFitness([](TObject*, TKvGAIndividual*, TGAFitness& F) { F = 1; });
+    E.SetGeneration(5);
+    EXPECT_EQ(E.Evolve(3), 3);
+    EXPECT_EQ(E.GetGeneration(), 3);
+
+    E.SetGeneration(INT32_MAX - 1);
+    EXPECT_EQ(E.Evolve(1), 1);
+    TKvGAPopulation* Current = E.GetPopulation();
+    try {
+        E.Evolve();
+        FAIL();
+    } catch (const EGAException& X) {
+        EXPECT_NE(std::string(X.what()).find("2147483647"), std::string::npos) << X.what();
+    }
+    EXPECT_EQ(E.GetGeneration(), INT32_MAX);
+    EXPECT_EQ(E.GetPopulation(), Current) << "refused before the populations are exchanged";
+    EXPECT_THROW(E.Evolve(5), EGAException);
+    E.SetGeneration(0);
+    EXPECT_EQ(E.Evolve(1), 1);
 }
 
 TEST(EngineLifecycle, PopulationsAreADoubleBuffer) {
