@@ -309,6 +309,9 @@ protected:
     void SelectTournament(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
     void SelectStochasticTournament(TObject* Sender, TKvGAPopulation* Population,
                                     TKvGAIndividual*& Parent);
+    // Elitist selection reads the queue built over Population; it builds the queue again when
+    // there is none (an individual left the population it was built over) or when it was built
+    // over another population (during Evolve, the collection the children overwrite).
     void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
 
     // ---- evaluation support ----
