@@ -24,7 +24,8 @@
 // population, the previous generation, then the genotype.
 //
 // Property writers ignore values outside their range: probabilities, ElitistPct and DiversityLimit
-// outside 0..1, TournamentField below 2, enumerated values that name no member. InitialPopulation
+// outside 0..1, TournamentField below 2 or above MaxTournamentField (2^16: each selected parent
+// costs TournamentField draws), enumerated values that name no member. InitialPopulation
 // stores a negative value as 0. GeneSize resizes every chromosome of the current population; it
 // grows on its own when the genotype outgrows it, and shrinks only when the caller sets it.
 //
@@ -197,6 +198,8 @@ public:
     // Stores the method and installs its routine in OnSelection (smCustom: unsets OnSelection).
     void SetSelectionMethod(TGASelectionMethod Value);
     int32_t GetTournamentField() const noexcept { return FTournamentField; }
+    // Stores values from 2 to MaxTournamentField (2^16, the cap of a loaded document); ignores
+    // others.
     void SetTournamentField(int32_t Value) noexcept;
     TGACrossoverMethod GetCrossoverMethod() const noexcept { return FCrossoverMethod; }
     void SetCrossoverMethod(TGACrossoverMethod Value) noexcept;

@@ -30,6 +30,11 @@ TEST(EngineSettings, DefaultsAndValidatedWriters) {
 
     E.SetTournamentField(1);
     EXPECT_EQ(E.GetTournamentField(), 2);
+    E.SetTournamentField(MaxTournamentField);
+    EXPECT_EQ(E.GetTournamentField(), MaxTournamentField);
+    E.SetTournamentField(MaxTournamentField + 1); // the cap a loaded document has as well
+    E.SetTournamentField(INT32_MAX);
+    EXPECT_EQ(E.GetTournamentField(), MaxTournamentField);
     E.SetCrossoverProbability(1.5);
     E.SetCrossoverProbability(-0.1);
     EXPECT_EQ(E.GetCrossoverProbability(), 0.98);
