@@ -248,8 +248,8 @@ public:
     void SetOnInitializeChild(TKvGAParentChildEvent Value) {
         FOnInitializeChild = std::move(Value);
     }
-    const TKvGAMutationEvent& GetOnInversion() const noexcept { return FOnInversion; }
-    void SetOnInversion(TKvGAMutationEvent Value) { FOnInversion = std::move(Value); }
+    const TKvGAInversionEvent& GetOnInversion() const noexcept { return FOnInversion; }
+    void SetOnInversion(TKvGAInversionEvent Value) { FOnInversion = std::move(Value); }
     const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
     void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
 
@@ -402,7 +402,7 @@ private:
     const TKvGAPopulation* FQueuePopulation = nullptr;
     int32_t FInitialPopulation = 0;
     TKvGAParentChildEvent FOnInitializeChild;
-    TKvGAMutationEvent FOnInversion;
+    TKvGAInversionEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
 };
