@@ -77,9 +77,13 @@
 // custom selection and no OnSelection ("No custom selection function defined") or with Generation
 // at 2^31 - 1 (no further generation can be counted), all before anything of the generation
 // happens; a selection routine that leaves no parent; a negative GeneSize; a fitness handler that
-// changes the population (above). An exception inside a generation leaves the populations
-// exchanged and the children written so far, closes the update batch and passes on; Generation
-// and OnEvolve stay untouched.
+// changes the population (above); a handler called while a generation is bred (OnSelection,
+// OnInitializeChild, OnCrossover, OnMutation, OnInversion, OnReproduction) that adds, removes or
+// moves individuals of either population, or loads, assigns, initialises or evolves the engine:
+// the operator raises when the handler returns, before it reads a parent or child again, and the
+// message names the event. An exception inside a generation leaves the populations exchanged and
+// the children written so far, closes the update batch and passes on; Generation and OnEvolve
+// stay untouched.
 //
 // Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
@@ -358,6 +362,9 @@ private:
     void CalculateStatistics();
     // Refills the priority queue with Population's individuals, fittest first.
     void PrioritizePopulation(TKvGAPopulation* Population);
+    // While Evolve breeds: EGAException naming Event when a handler changed the list of either
+    // population (or exchanged them) since breeding began. Does nothing outside breeding.
+    void CheckBreeding(const char* Event) const;
 
     int32_t FGeneration = 0;
     TGAFitness FFitnessCutoff = 0;
@@ -398,6 +405,12 @@ private:
     bool FAllScoredAlike = true;
     TGAFitnessArray FCumNormFitnesses;
     std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
+    // While Evolve breeds: the parents' and the children's populations and their change counts
+    // when breeding began (FBreedChildren is nullptr otherwise).
+    const TKvGAPopulation* FBreedParents = nullptr;
+    const TKvGAPopulation* FBreedChildren = nullptr;
+    uint64_t FBreedParentChanges = 0;
+    uint64_t FBreedChildChanges = 0;
     // The population the priority queue was built from (its individuals are the queue's entries).
     const TKvGAPopulation* FQueuePopulation = nullptr;
     int32_t FInitialPopulation = 0;

@@ -51,20 +51,59 @@ void TKvCustomGeneticAlgorithm::Evolve() {
     TKvGAPopulation* Parents = FPreviousGeneration.get();
     {
         TUpdateGuard Batch(*Children);
-        const int Count = Children->GetCount();
-        for (int I = 0; I < Count; I += 2) {
-            TKvGAIndividual* Parent1 = SelectParent(Parents);
-            TKvGAIndividual* Parent2 = SelectParent(Parents);
-            if (I + 1 < Count)
-                Reproduce(Parent1, Parent2, Children->GetItem(I), Children->GetItem(I + 1));
-            else
-                Reproduce(Parent1, Parent2, Children->GetItem(I));
+        // The operators hold parents and children across the handlers they call; CheckBreeding
+        // refuses a handler that changed either list. The state of an enclosing Evolve (a handler
+        // that evolves the engine) is restored on every path out.
+        struct TBreeding {
+            TKvCustomGeneticAlgorithm& E;
+            const TKvGAPopulation* Parents;
+            const TKvGAPopulation* Children;
+            uint64_t ParentChanges, ChildChanges;
+            TBreeding(TKvCustomGeneticAlgorithm& AEngine, const TKvGAPopulation* P,
+                      const TKvGAPopulation* C)
+                : E(AEngine), Parents(E.FBreedParents), Children(E.FBreedChildren),
+                  ParentChanges(E.FBreedParentChanges), ChildChanges(E.FBreedChildChanges) {
+                E.FBreedParents = P;
+                E.FBreedChildren = C;
+                E.FBreedParentChanges = P->GetChangeCount();
+                E.FBreedChildChanges = C->GetChangeCount();
+            }
+            ~TBreeding() {
+                E.FBreedParents = Parents;
+                E.FBreedChildren = Children;
+                E.FBreedParentChanges = ParentChanges;
+                E.FBreedChildChanges = ChildChanges;
+            }
+        };
+        {
+            const TBreeding Breeding(*this, Parents, Children);
+            const int Count = Children->GetCount();
+            for (int I = 0; I < Count; I += 2) {
+                TKvGAIndividual* Parent1 = SelectParent(Parents);
+                TKvGAIndividual* Parent2 = SelectParent(Parents);
+                if (I + 1 < Count)
+                    Reproduce(Parent1, Parent2, Children->GetItem(I), Children->GetItem(I + 1));
+                else
+                    Reproduce(Parent1, Parent2, Children->GetItem(I));
+            }
         }
         EvaluateFitness();
     }
     ++FGeneration;
     if (FOnEvolve)
         FOnEvolve(this);
+}
+
+void TKvCustomGeneticAlgorithm::CheckBreeding(const char* Event) const {
+    if (FBreedChildren == nullptr)
+        return;
+    if (FPopulation.get() != FBreedChildren || FPreviousGeneration.get() != FBreedParents ||
+        FBreedChildren->GetChangeCount() != FBreedChildChanges ||
+        FBreedParents->GetChangeCount() != FBreedParentChanges)
+        throw EGAException(Format(
+            "%s changed the populations while a generation was being bred: a handler must not "
+            "add, remove or move individuals, nor load, assign, initialise or evolve the engine",
+            Event));
 }
 
 int32_t TKvCustomGeneticAlgorithm::Evolve(int32_t Generations) {

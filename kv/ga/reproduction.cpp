@@ -13,8 +13,10 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
         Mutate(Child);
     if (FOperations.Contains(goInvert))
         Invert(Child);
-    if (FOnReproduction)
+    if (FOnReproduction) {
         FOnReproduction(this, Child);
+        CheckBreeding("OnReproduction");
+    }
 }
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
@@ -36,15 +38,19 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
     }
     if (FOnReproduction) {
         FOnReproduction(this, Child1);
+        CheckBreeding("OnReproduction");
         FOnReproduction(this, Child2);
+        CheckBreeding("OnReproduction");
     }
 }
 
 void TKvCustomGeneticAlgorithm::InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                                 TKvGAIndividual* Child) {
     Child->Assign(Parent1);
-    if (FOnInitializeChild)
+    if (FOnInitializeChild) {
         FOnInitializeChild(this, Parent1, Parent2, Child);
+        CheckBreeding("OnInitializeChild");
+    }
 }
 
 int32_t TKvCustomGeneticAlgorithm::CrossoverPoint(int32_t BitCount) {
@@ -75,22 +81,28 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
         return;
     TKvGABits* Bits1 = Child1->GetBits();
     int32_t Point = CrossoverPoint(Bits1->GetSize());
-    if (FOnCrossover)
+    if (FOnCrossover) {
         FOnCrossover(this, Parent1, Parent2, Child1, Point, DoCrossover);
+        CheckBreeding("OnCrossover");
+    }
     if (DoCrossover)
         Bits1->CrossOver(*Parent1->GetBits(), *Parent2->GetBits(), Point);
     if (Child2 == nullptr)
         return;
-    if (FOnCrossover)
+    if (FOnCrossover) {
         FOnCrossover(this, Parent2, Parent1, Child2, Point, DoCrossover);
+        CheckBreeding("OnCrossover");
+    }
     if (DoCrossover)
         Child2->GetBits()->CrossOver(*Parent2->GetBits(), *Parent1->GetBits(), Point);
 }
 
 bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
     bool DoMutation = true;
-    if (FOnMutation)
+    if (FOnMutation) {
         FOnMutation(this, Item, DoMutation);
+        CheckBreeding("OnMutation");
+    }
     if (DoMutation)
         DoMutation = Item->GetBits()->Mutate(FMutationProbability);
     return DoMutation;
@@ -98,8 +110,10 @@ bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
 
 bool TKvCustomGeneticAlgorithm::Invert(TKvGAIndividual* Item) {
     bool DoInversion = Random() < FInversionProbability;
-    if (FOnInversion)
+    if (FOnInversion) {
         FOnInversion(this, Item, DoInversion);
+        CheckBreeding("OnInversion");
+    }
     if (DoInversion)
         Item->GetBits()->Invert(-1, -1);
     return DoInversion;

@@ -60,6 +60,7 @@ TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Popula
         throw EGAException(SNoSelectionFunction);
     TKvGAIndividual* Parent = nullptr;
     FOnSelection(this, Population, Parent);
+    CheckBreeding("OnSelection");
     if (Parent == nullptr)
         throw EGAException(
             Format("The %s selection routine chose no parent from a population of %i",

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -144,6 +146,68 @@ TEST(EngineLifecycle, GenerationCountsBredGenerations) {
     EXPECT_THROW(E.Evolve(5), EGAException);
     E.SetGeneration(0);
     EXPECT_EQ(E.Evolve(1), 1);
+}
+
+// A breeding handler that removes an individual (a parent, a child) is refused when it returns,
+// before the operator reads what it removed; the engine breeds on afterwards.
+TEST(EngineLifecycle, BreedingHandlersThatChangeThePopulationsAreRefused) {
+    using TArm = std::function<void(TKvGeneticAlgorithm&, std::function<void(TKvGAIndividual*)>)>;
+    const std::vector<std::pair<const char*, TArm>> Events = {
+        {"OnInitializeChild",
+         [](auto& E, auto Hit) {
+             E.SetOnInitializeChild([Hit](TObject*, TKvGAIndividual*, TKvGAIndividual* P2,
+                                          TKvGAIndividual*) { Hit(P2); });
+         }},
+        {"OnCrossover",
+         [](auto& E, auto Hit) {
+             E.SetOnCrossover([Hit](TObject*, TKvGAIndividual*, TKvGAIndividual* P2,
+                                    TKvGAIndividual*, int32_t&, bool&) { Hit(P2); });
+         }},
+        {"OnMutation",
+         [](auto& E, auto Hit) {
+             E.SetOnMutation([Hit](TObject*, TKvGAIndividual* C, bool&) { Hit(C); });
+         }},
+        {"OnInversion",
+         [](auto& E, auto Hit) {
+             E.SetOnInversion([Hit](TObject*, TKvGAIndividual* C, bool&) { Hit(C); });
+         }},
+        {"OnReproduction",
+         [](auto& E, auto Hit) {
+             E.SetOnReproduction([Hit](TObject*, TKvGAIndividual* C) { Hit(C); });
+         }},
+        {"OnSelection",
+         [](auto& E, auto Hit) {
+             E.SetOnSelection([Hit](TObject*, TKvGAPopulation* P, TKvGAIndividual*& Parent) {
+                 Parent = P->GetItem(0);
+                 Hit(Parent);
+             });
+         }},
+    };
+    for (const auto& [Name, Arm] : Events) {
+        SCOPED_TRACE(Name);
+        RandSeed(4);
+        TKvGeneticAlgorithm E;
+        E.SetInitialPopulation(5); // an odd population: its last child fires OnInversion
+        E.SetGeneSize(8);
+        E.SetOnEvaluateFitness(
+            [](TObject*, TKvGAIndividual* I, TGAFitness& F) { F = I->GetIndex(); });
+        E.Initialize();
+        bool Armed = true;
+        Arm(E, [&](TKvGAIndividual* Item) {
+            if (Armed) {
+                Armed = false;
+                Item->Free();
+            }
+        });
+        try {
+            E.Evolve();
+            FAIL();
+        } catch (const EGAException& X) {
+            EXPECT_NE(std::string(X.what()).find(Name), std::string::npos) << X.what();
+        }
+        EXPECT_EQ(E.GetPopulation()->GetUpdateCount(), 0);
+        EXPECT_EQ(E.Evolve(2), 2);
+    }
 }
 
 TEST(EngineLifecycle, PopulationsAreADoubleBuffer) {
