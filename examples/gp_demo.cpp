@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
         GP.SetFitnessMethod(kv::fmMaximize);
         GP.SetSelectionMethod(kv::smTournament);
         GP.SetTournamentField(3);
-        GP.SetCrossoverMethod(kv::cmGeneBoundary); // whole slots: crossover never splits one
+        // The genotype is one gene, so a gene-boundary point is any bit: a cut may split a slot.
+        GP.SetCrossoverMethod(kv::cmGeneBoundary);
         GP.SetCrossoverProbability(0.9);
         GP.SetMutationProbability(0.02);
         GP.SetOperations({kv::goCrossover, kv::goMutate});

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "kv/ga/persistence.h"
 #include "kv/rtl/exceptions.h"
 
 namespace kv {
@@ -130,7 +131,8 @@ void TKvCustomGeneticAlgorithm::SetDiversityLimit(TGAProbability Value) noexcept
 }
 
 void TKvCustomGeneticAlgorithm::SetTournamentField(int32_t Value) noexcept {
-    if (Value >= 2)
+    // Above the cap every selected parent would cost that many draws (see MaxTournamentField).
+    if (Value >= 2 && Value <= MaxTournamentField)
         FTournamentField = Value;
 }
 

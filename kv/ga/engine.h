@@ -24,7 +24,8 @@
 // population, the previous generation, then the genotype.
 //
 // Property writers ignore values outside their range: probabilities, ElitistPct and DiversityLimit
-// outside 0..1, TournamentField below 2, enumerated values that name no member. InitialPopulation
+// outside 0..1, TournamentField below 2 or above MaxTournamentField (2^16: each selected parent
+// costs TournamentField draws), enumerated values that name no member. InitialPopulation
 // stores a negative value as 0. GeneSize resizes every chromosome of the current population; it
 // grows on its own when the genotype outgrows it, and shrinks only when the caller sets it.
 //
@@ -72,12 +73,17 @@
 //   fitness value still makes them infinite or NaN). Wherever the plain sum is finite, the
 //   results are those of the plain sum.
 //
-// Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined") or with
-// custom selection and no OnSelection ("No custom selection function defined"), both before
-// anything of the generation happens; a selection routine that leaves no parent; a negative
-// GeneSize; a fitness handler that changes the population (above). An exception inside a generation
-// leaves the populations exchanged and the children written so far, closes the update batch and
-// passes on; Generation and OnEvolve stay untouched.
+// Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined"), with
+// custom selection and no OnSelection ("No custom selection function defined") or with Generation
+// at 2^31 - 1 (no further generation can be counted), all before anything of the generation
+// happens; a selection routine that leaves no parent; a negative GeneSize; a fitness handler that
+// changes the population (above); a handler called while a generation is bred (OnSelection,
+// OnInitializeChild, OnCrossover, OnMutation, OnInversion, OnReproduction) that adds, removes or
+// moves individuals of either population, or loads, assigns, initialises or evolves the engine:
+// the operator raises when the handler returns, before it reads a parent or child again, and the
+// message names the event. An exception inside a generation leaves the populations exchanged and
+// the children written so far, closes the update batch and passes on; Generation and OnEvolve
+// stay untouched.
 //
 // Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
@@ -155,9 +161,13 @@ public:
     // and resets Generation to 0.
     virtual void Initialize();
     // Breeds one generation (see the class comment). Does nothing on an empty population.
+    // EGAException, before anything happens, when Generation is already 2^31 - 1 (it could not
+    // count the generation).
     virtual void Evolve();
     // Breeds up to Generations generations, stopping early at the fitness cut-off or the diversity
-    // limit when enabled; returns the number of generations actually evolved.
+    // limit when enabled; returns the number of generations actually bred (0 .. Generations).
+    // When the engine is not initialised yet, it runs Initialize first, which resets Generation
+    // to 0, and counts from there.
     int32_t Evolve(int32_t Generations);
 
     // Scores the whole current population (EvaluatePopulation), then computes the statistics and
@@ -225,6 +235,8 @@ public:
     // Stores the method and installs its routine in OnSelection (smCustom: unsets OnSelection).
     void SetSelectionMethod(TGASelectionMethod Value);
     int32_t GetTournamentField() const noexcept { return FTournamentField; }
+    // Stores values from 2 to MaxTournamentField (2^16, the cap of a loaded document); ignores
+    // others.
     void SetTournamentField(int32_t Value) noexcept;
     TGACrossoverMethod GetCrossoverMethod() const noexcept { return FCrossoverMethod; }
     void SetCrossoverMethod(TGACrossoverMethod Value) noexcept;
@@ -281,8 +293,8 @@ public:
     void SetOnInitializeChild(TKvGAParentChildEvent Value) {
         FOnInitializeChild = std::move(Value);
     }
-    const TKvGAMutationEvent& GetOnInversion() const noexcept { return FOnInversion; }
-    void SetOnInversion(TKvGAMutationEvent Value) { FOnInversion = std::move(Value); }
+    const TKvGAInversionEvent& GetOnInversion() const noexcept { return FOnInversion; }
+    void SetOnInversion(TKvGAInversionEvent Value) { FOnInversion = std::move(Value); }
     const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
     void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
 
@@ -356,6 +368,9 @@ protected:
     void SelectTournament(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
     void SelectStochasticTournament(TObject* Sender, TKvGAPopulation* Population,
                                     TKvGAIndividual*& Parent);
+    // Elitist selection reads the queue built over Population; it builds the queue again when
+    // there is none (an individual left the population it was built over) or when it was built
+    // over another population (during Evolve, the collection the children overwrite).
     void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
 
     // ---- evaluation support ----
@@ -408,6 +423,9 @@ private:
     void CalculateStatistics();
     // Refills the priority queue with Population's individuals, fittest first.
     void PrioritizePopulation(TKvGAPopulation* Population);
+    // While Evolve breeds: EGAException naming Event when a handler changed the list of either
+    // population (or exchanged them) since breeding began. Does nothing outside breeding.
+    void CheckBreeding(const char* Event) const;
 
     int32_t FGeneration = 0;
     TGAFitness FFitnessCutoff = 0;
@@ -448,11 +466,17 @@ private:
     bool FAllScoredAlike = true;
     TGAFitnessArray FCumNormFitnesses;
     std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
+    // While Evolve breeds: the parents' and the children's populations and their change counts
+    // when breeding began (FBreedChildren is nullptr otherwise).
+    const TKvGAPopulation* FBreedParents = nullptr;
+    const TKvGAPopulation* FBreedChildren = nullptr;
+    uint64_t FBreedParentChanges = 0;
+    uint64_t FBreedChildChanges = 0;
     // The population the priority queue was built from (its individuals are the queue's entries).
     const TKvGAPopulation* FQueuePopulation = nullptr;
     int32_t FInitialPopulation = 0;
     TKvGAParentChildEvent FOnInitializeChild;
-    TKvGAMutationEvent FOnInversion;
+    TKvGAInversionEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
     TGACrossoverKind FCrossoverKind = ckOnePoint;

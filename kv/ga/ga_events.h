@@ -10,12 +10,14 @@
 //   TKvGAFitnessEvent         computes the fitness of Item into Fitness (which enters as 0).
 //   TKvGAIndividualEvent      reports one individual (OnReproduction: a finished child).
 //   TKvGAParentChildEvent     a child has been set up as a copy of Parent1 (OnInitializeChild).
-//   TKvGAMutationEvent        may veto (or, for inversion, force) an operator on Item through
-//                             DoMutation.
+//   TKvGAMutationEvent        may veto the mutation of Item through DoMutation (true on entry).
+//   TKvGAInversionEvent       may veto or force the inversion of Item through DoInversion (the
+//                             random decision on entry). It is the same std::function type as
+//                             TKvGAMutationEvent: only the parameter's name differs.
 //   TKvGASelectionEvent       chooses a parent from Population and leaves it in Parent (which
 //                             enters as nullptr).
 //   TKvGACrossoverEvent       may move the crossover point (CrossoverBit) and change the crossover
-//                             decision (DoMutation) before Child is crossed. CrossoverBit carries
+//                             decision (DoCrossover) before Child is crossed. CrossoverBit carries
 //                             the point of one-point crossover, the lower point of two-point
 //                             crossover (moving it moves that point; the other stays), and -1 for
 //                             uniform crossover, where it is not read back (engine.h).
@@ -25,13 +27,15 @@
 // Handlers run synchronously inside the engine call that fires them and may throw: the exception
 // passes out of that call (engine.h says what an interrupted generation leaves behind). A handler
 // must not destroy the engine that is calling it. A fitness handler must not change the
-// population being scored (add, remove or move individuals, or load, assign, initialise or evolve
-// the engine): the engine notices it when the handler returns and raises EGAException (engine.h,
-// "Fitness evaluation").
+// population being scored, and a handler called while a generation is bred must not change either
+// population (add, remove or move individuals, or load, assign, initialise or evolve the engine):
+// the engine notices it when the handler returns and raises EGAException (engine.h). Changing an
+// individual's chromosome or name is allowed.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 
 #include "kv/rtl/notify_event.h"
 #include "kv/vocabulary/ga_types.h"
@@ -51,11 +55,14 @@ using TKvGAParentChildEvent = std::function<void(TObject* Sender, TKvGAIndividua
                                                  TKvGAIndividual* Parent2, TKvGAIndividual* Child)>;
 using TKvGAMutationEvent =
     std::function<void(TObject* Sender, TKvGAIndividual* Item, bool& DoMutation)>;
+using TKvGAInversionEvent =
+    std::function<void(TObject* Sender, TKvGAIndividual* Item, bool& DoInversion)>;
+static_assert(std::is_same_v<TKvGAInversionEvent, TKvGAMutationEvent>);
 using TKvGASelectionEvent =
     std::function<void(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent)>;
 using TKvGACrossoverEvent =
     std::function<void(TObject* Sender, TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
-                       TKvGAIndividual* Child, int32_t& CrossoverBit, bool& DoMutation)>;
+                       TKvGAIndividual* Child, int32_t& CrossoverBit, bool& DoCrossover)>;
 using TKvGeneEvent = std::function<void(TObject* Sender, TKvGAGene* Item)>;
 
 } // namespace kv

@@ -16,8 +16,10 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
         Mutate(Child);
     if (FOperations.Contains(goInvert))
         Invert(Child);
-    if (FOnReproduction)
+    if (FOnReproduction) {
         FOnReproduction(this, Child);
+        CheckBreeding("OnReproduction");
+    }
 }
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
@@ -39,15 +41,19 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
     }
     if (FOnReproduction) {
         FOnReproduction(this, Child1);
+        CheckBreeding("OnReproduction");
         FOnReproduction(this, Child2);
+        CheckBreeding("OnReproduction");
     }
 }
 
 void TKvCustomGeneticAlgorithm::InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                                 TKvGAIndividual* Child) {
     Child->Assign(Parent1);
-    if (FOnInitializeChild)
+    if (FOnInitializeChild) {
         FOnInitializeChild(this, Parent1, Parent2, Child);
+        CheckBreeding("OnInitializeChild");
+    }
 }
 
 int32_t TKvCustomGeneticAlgorithm::CrossoverPlaces(int32_t BitCount) const {
@@ -153,6 +159,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
     };
     if (FOnCrossover) {
         FOnCrossover(this, Parent1, Parent2, Child1, Point, DoCrossover);
+        CheckBreeding("OnCrossover");
         if (Kind == ckUniform)
             Point = -1;
     }
@@ -162,6 +169,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
         return;
     if (FOnCrossover) {
         FOnCrossover(this, Parent2, Parent1, Child2, Point, DoCrossover);
+        CheckBreeding("OnCrossover");
         if (Kind == ckUniform)
             Point = -1;
     }
@@ -171,8 +179,10 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
 
 bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
     bool DoMutation = true;
-    if (FOnMutation)
+    if (FOnMutation) {
         FOnMutation(this, Item, DoMutation);
+        CheckBreeding("OnMutation");
+    }
     if (DoMutation)
         DoMutation = FMutationMode == mmGeometric
                          ? Item->GetBits()->MutateGeometric(FMutationProbability)
@@ -182,8 +192,10 @@ bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
 
 bool TKvCustomGeneticAlgorithm::Invert(TKvGAIndividual* Item) {
     bool DoInversion = Random() < FInversionProbability;
-    if (FOnInversion)
+    if (FOnInversion) {
         FOnInversion(this, Item, DoInversion);
+        CheckBreeding("OnInversion");
+    }
     if (DoInversion)
         Item->GetBits()->Invert(-1, -1);
     return DoInversion;

@@ -60,6 +60,7 @@ TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Popula
         throw EGAException(SNoSelectionFunction);
     TKvGAIndividual* Parent = nullptr;
     FOnSelection(this, Population, Parent);
+    CheckBreeding("OnSelection");
     if (Parent == nullptr)
         throw EGAException(
             Format("The %s selection routine chose no parent from a population of %i",
@@ -144,8 +145,11 @@ void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* 
     const int32_t Last = static_cast<int32_t>(RoundHalfEven(Population->GetCount() * FElitistPct));
     if (FRouletteIndex > Last)
         FRouletteIndex = 0;
-    if (FPriorityQueue == nullptr)
-        PrioritizePopulation();
+    // The queue is built over the population the parents come from: when it is missing (an
+    // individual left the population it was built over) or was built over the other collection,
+    // the one being overwritten by the children.
+    if (FPriorityQueue == nullptr || FQueuePopulation != Population)
+        PrioritizePopulation(Population);
     // A position past the queue (ElitistPct 1, or rounding up on a tiny population) wraps to the
     // first.
     if (FRouletteIndex >= FPriorityQueue->GetCount())

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -29,6 +32,11 @@ TEST(EngineSettings, DefaultsAndValidatedWriters) {
 
     E.SetTournamentField(1);
     EXPECT_EQ(E.GetTournamentField(), 2);
+    E.SetTournamentField(MaxTournamentField);
+    EXPECT_EQ(E.GetTournamentField(), MaxTournamentField);
+    E.SetTournamentField(MaxTournamentField + 1); // the cap a loaded document has as well
+    E.SetTournamentField(INT32_MAX);
+    EXPECT_EQ(E.GetTournamentField(), MaxTournamentField);
     E.SetCrossoverProbability(1.5);
     E.SetCrossoverProbability(-0.1);
     EXPECT_EQ(E.GetCrossoverProbability(), 0.98);
@@ -112,6 +120,94 @@ TEST(EngineLifecycle, InitializeFillsScoresAndCopies) {
     EXPECT_EQ(Empty.GetMaxFitness(), 0);
     EXPECT_EQ(Empty.Evolve(3), 0);
     EXPECT_EQ(Empty.GetGeneration(), 0);
+}
+
+// Evolve(Generations) counts the generations bred, also when the initialisation it makes first
+// resets a Generation that a load or the caller set; the generation count never overflows.
+TEST(EngineLifecycle, GenerationCountsBredGenerations) {
+    TKvGeneticAlgorithm E;
+    E.SetInitialPopulation(4);
+    E.SetOnEvaluateFitness([](TObject*, TKvGAIndividual*, TGAFitness& F) { F = 1; });
+    E.SetGeneration(5);
+    EXPECT_EQ(E.Evolve(3), 3);
+    EXPECT_EQ(E.GetGeneration(), 3);
+
+    E.SetGeneration(INT32_MAX - 1);
+    EXPECT_EQ(E.Evolve(1), 1);
+    TKvGAPopulation* Current = E.GetPopulation();
+    try {
+        E.Evolve();
+        FAIL();
+    } catch (const EGAException& X) {
+        EXPECT_NE(std::string(X.what()).find("2147483647"), std::string::npos) << X.what();
+    }
+    EXPECT_EQ(E.GetGeneration(), INT32_MAX);
+    EXPECT_EQ(E.GetPopulation(), Current) << "refused before the populations are exchanged";
+    EXPECT_THROW(E.Evolve(5), EGAException);
+    E.SetGeneration(0);
+    EXPECT_EQ(E.Evolve(1), 1);
+}
+
+// A breeding handler that removes an individual (a parent, a child) is refused when it returns,
+// before the operator reads what it removed; the engine breeds on afterwards.
+TEST(EngineLifecycle, BreedingHandlersThatChangeThePopulationsAreRefused) {
+    using TArm = std::function<void(TKvGeneticAlgorithm&, std::function<void(TKvGAIndividual*)>)>;
+    const std::vector<std::pair<const char*, TArm>> Events = {
+        {"OnInitializeChild",
+         [](auto& E, auto Hit) {
+             E.SetOnInitializeChild([Hit](TObject*, TKvGAIndividual*, TKvGAIndividual* P2,
+                                          TKvGAIndividual*) { Hit(P2); });
+         }},
+        {"OnCrossover",
+         [](auto& E, auto Hit) {
+             E.SetOnCrossover([Hit](TObject*, TKvGAIndividual*, TKvGAIndividual* P2,
+                                    TKvGAIndividual*, int32_t&, bool&) { Hit(P2); });
+         }},
+        {"OnMutation",
+         [](auto& E, auto Hit) {
+             E.SetOnMutation([Hit](TObject*, TKvGAIndividual* C, bool&) { Hit(C); });
+         }},
+        {"OnInversion",
+         [](auto& E, auto Hit) {
+             E.SetOnInversion([Hit](TObject*, TKvGAIndividual* C, bool&) { Hit(C); });
+         }},
+        {"OnReproduction",
+         [](auto& E, auto Hit) {
+             E.SetOnReproduction([Hit](TObject*, TKvGAIndividual* C) { Hit(C); });
+         }},
+        {"OnSelection",
+         [](auto& E, auto Hit) {
+             E.SetOnSelection([Hit](TObject*, TKvGAPopulation* P, TKvGAIndividual*& Parent) {
+                 Parent = P->GetItem(0);
+                 Hit(Parent);
+             });
+         }},
+    };
+    for (const auto& [Name, Arm] : Events) {
+        SCOPED_TRACE(Name);
+        RandSeed(4);
+        TKvGeneticAlgorithm E;
+        E.SetInitialPopulation(5); // an odd population: its last child fires OnInversion
+        E.SetGeneSize(8);
+        E.SetOnEvaluateFitness(
+            [](TObject*, TKvGAIndividual* I, TGAFitness& F) { F = I->GetIndex(); });
+        E.Initialize();
+        bool Armed = true;
+        Arm(E, [&](TKvGAIndividual* Item) {
+            if (Armed) {
+                Armed = false;
+                Item->Free();
+            }
+        });
+        try {
+            E.Evolve();
+            FAIL();
+        } catch (const EGAException& X) {
+            EXPECT_NE(std::string(X.what()).find(Name), std::string::npos) << X.what();
+        }
+        EXPECT_EQ(E.GetPopulation()->GetUpdateCount(), 0);
+        EXPECT_EQ(E.Evolve(2), 2);
+    }
 }
 
 TEST(EngineLifecycle, PopulationsAreADoubleBuffer) {

@@ -148,6 +148,17 @@ TEST(Selection, ElitistQueueNeverHoldsADeletedIndividual) {
     ASSERT_NE(E.GetPriorityQueue(), nullptr);
     E.GetPopulation()->Delete(0); // the best under fmMinimize, and a queue entry
     EXPECT_EQ(E.GetPriorityQueue(), nullptr);
-    E.Evolve(); // rebuilds the queue from living individuals (ASan would see a stale one)
+    std::vector<TKvGAIndividual*> Parents;
+    E.SetOnInitializeChild([&](TObject*, TKvGAIndividual* P1, TKvGAIndividual*, TKvGAIndividual*) {
+        Parents.push_back(P1);
+    });
+    // The queue is built again over the parents' population (the five left), not over the
+    // collection the children overwrite (which still holds the deleted best's twin).
+    E.Evolve();
     EXPECT_EQ(E.GetGeneration(), 1);
+    ASSERT_EQ(Parents.size(), 6u);
+    for (TKvGAIndividual* P : Parents) {
+        EXPECT_EQ(P->GetCollection(), E.GetPreviousGeneration());
+        EXPECT_EQ(P->GetFitness(), 1) << "5 * ElitistPct rounds to 0: every parent is the best";
+    }
 }

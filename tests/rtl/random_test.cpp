@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -36,6 +37,31 @@ TEST(RandomSource, DrawsStayInRange) {
     }
     for (int C : Counts)
         EXPECT_NEAR(C, 10000, 500);
+}
+
+// Random(N) is Lemire's multiply and reject method on the top 32 bits of raw values: a product
+// whose low half falls below 2^32 mod N is rejected and the next raw value is taken. With
+// N = 3 * 2^29 a quarter of the products are rejected, so the rejection step is exercised.
+TEST(RandomSource, LargeBoundsFollowTheRejectionMethod) {
+    for (const int32_t N : {3 << 29, INT32_MAX, (1 << 30) + 1}) {
+        RandSeed(17);
+        TRandomSource Raw(17);
+        const uint32_t Threshold = static_cast<uint32_t>((uint64_t(1) << 32) % uint32_t(N));
+        int Rejected = 0;
+        for (int I = 0; I < 4000; ++I) {
+            uint64_t Product = (Raw.Next() >> 32) * uint64_t(N);
+            while (static_cast<uint32_t>(Product) < Threshold) {
+                ++Rejected;
+                Product = (Raw.Next() >> 32) * uint64_t(N);
+            }
+            ASSERT_EQ(Random(N), static_cast<int32_t>(Product >> 32))
+                << "N " << N << ", draw " << I;
+        }
+        EXPECT_EQ(ThreadRandomSource().Next(), Raw.Next()) << "both took as many raw values";
+        if (N == (3 << 29)) {
+            EXPECT_GT(Rejected, 1000) << "about one rejection per three draws";
+        }
+    }
 }
 
 TEST(RandomSource, TakeGivesTheSameValuesAsNext) {
