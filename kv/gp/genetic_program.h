@@ -57,8 +57,10 @@
 //                        callback still follows, so that it can score the individual as invalid.
 //                        Every other exception passes out, and ExecuteIndividual called directly
 //                        still raises on such a slot. With a TKvGPVirtualMachine this costs no
-//                        exception: the machine's TryCompile is used (a descendant machine that
-//                        changes how an individual compiles overrides TryCompile).
+//                        exception: the machine's TryCompile is used, which runs the machine's
+//                        (virtual) Compile(GA, Item) in its quiet mode, so a descendant machine's
+//                        Compile override takes part here exactly as in a direct
+//                        ExecuteIndividual.
 //
 // Events: OnInitializeStack (Sender = the engine) as above, besides the engine's own. Per
 // individual evaluated with AutoExecution the order is: the machine's stack cleared and refilled,

@@ -40,15 +40,14 @@ void TKvVirtualMachine::SetEncodedProgram(const TIntegerArray& Value) {
 }
 
 void TKvVirtualMachine::SetExecutionIndex(int32_t Value) noexcept {
-    if (Value == FExecutionIndex)
-        return;
+    // Clamped on every write, also of the value already stored: that index may lie past the end
+    // of a program loaded after it was set (SetEncodedProgram keeps it).
     const int64_t Length = static_cast<int64_t>(FEncodedProgram.size());
     if (Value < -1)
-        FExecutionIndex = -1;
+        Value = -1;
     else if (Value >= Length)
-        FExecutionIndex = static_cast<int32_t>(Length - 1);
-    else
-        FExecutionIndex = Value;
+        Value = static_cast<int32_t>(Length - 1);
+    FExecutionIndex = Value;
 }
 
 // ---- running ----

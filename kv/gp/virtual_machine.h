@@ -66,8 +66,10 @@
 //     interfaces push nothing. InitializeStack(list of texts) loads the list (line 0 on top, every
 //     value a string) and calls OnInitialize. Neither touches the state, the index or the program.
 //
-// ExecutionIndex writes: an unchanged value does nothing; below -1 stores -1; at or past the end of
-// EncodedProgram stores its length - 1 (so -1 for an empty program); anything else is stored.
+// ExecutionIndex writes: the value is clamped first, then stored: below -1 becomes -1; at or past
+// the end of EncodedProgram its length - 1 (so -1 for an empty program). Clamping comes first so
+// that an index a longer program left behind (SetEncodedProgram does not move it) is brought into
+// the new program even by writing the same value again.
 //
 // Callbacks (Sender is always the machine), in the order of a step: OnExecuting; the instruction's
 // OnExecute or, for an instruction without one, OnExecuteInstruction (or OnError when it raised);
