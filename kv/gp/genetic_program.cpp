@@ -83,6 +83,23 @@ void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
         FOnInitializeStack(this);
 }
 
+void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
+    if (FArgsInUse) {
+        InitializeStack(TVarRecList(Args));
+        return;
+    }
+    struct TInUse {
+        TKvGeneticProgram& GP;
+        explicit TInUse(TKvGeneticProgram& Engine) : GP(Engine) { GP.FArgsInUse = true; }
+        ~TInUse() {
+            GP.FArgs.clear(); // keeps the storage, drops copies of the caller's values
+            GP.FArgsInUse = false;
+        }
+    } InUse(*this);
+    FArgs.assign(Args.begin(), Args.end());
+    InitializeStack(FArgs);
+}
+
 void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
     IKvGPVirtualMachine& VM = Machine();
     VM.InitializeStack(Args);
@@ -108,20 +125,24 @@ void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
     ExecuteProgram();
 }
 
-void TKvGeneticProgram::ExecuteProgram() {
-    IKvGPVirtualMachine& VM = Machine();
-    switch (FExecutionLimit) {
+namespace {
+
+// Runs Machine under the limit (see ExecuteProgram). A template so that a TKvGPVirtualMachine is
+// driven through its final stepping functions, without the interface's virtual calls.
+template <class TMachine>
+void RunUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
+    switch (Limit) {
     case elNumberOfSteps:
-        if (FLimitNumber > 0) {
-            VM.Execute(FLimitNumber);
+        if (LimitNumber > 0) {
+            VM.Execute(LimitNumber);
             return;
         }
         break;
     case elNumberOfMilliseconds:
-        if (FLimitNumber > 0) {
+        if (LimitNumber > 0) {
             using Clock = std::chrono::steady_clock;
             const Clock::time_point Deadline =
-                Clock::now() + std::chrono::milliseconds(FLimitNumber);
+                Clock::now() + std::chrono::milliseconds(LimitNumber);
             while (!VM.IsFinished()) {
                 VM.Execute(ClockStride);
                 if (Clock::now() >= Deadline)
@@ -135,6 +156,16 @@ void TKvGeneticProgram::ExecuteProgram() {
     }
     while (!VM.IsFinished())
         VM.Execute(INT_MAX);
+}
+
+} // namespace
+
+void TKvGeneticProgram::ExecuteProgram() {
+    IKvGPVirtualMachine& VM = Machine();
+    if (FGPMachine != nullptr)
+        RunUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
+    else
+        RunUnderLimit(VM, FExecutionLimit, FLimitNumber);
 }
 
 TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {

@@ -77,6 +77,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "kv/ga/engine.h"
@@ -121,6 +122,10 @@ public:
     virtual void ExecuteProgram();
     virtual void InitializeStack(const TVarRecList& Args);
     virtual void InitializeStack(const TStrings& Args);
+    // InitializeStack({x, y}) without building a new argument list for each call: the arguments
+    // are copied into a list the engine keeps (its storage is reused) and handed to the virtual
+    // InitializeStack(const TVarRecList&), so a descendant's override still takes part.
+    void InitializeStack(std::initializer_list<TVarRec> Args);
 
     using TKvGeneticAlgorithm::EvaluateFitness;
     TGAFitness EvaluateFitness(TKvGAIndividual* Item) override;
@@ -144,6 +149,10 @@ private:
     // compile that does not raise), or nullptr.
     TComponent* FVMComponent = nullptr;
     TKvGPVirtualMachine* FGPMachine = nullptr;
+    // The reused argument list of InitializeStack(initializer_list), and whether it is in use (a
+    // callback that prepares another run from inside one gets a list of its own).
+    TVarRecList FArgs;
+    bool FArgsInUse = false;
     // Set by EvaluateFitness for the ExecuteIndividual it calls, which takes and clears it: an
     // undecodable individual then skips its run instead of raising.
     bool FSkipUndecodable = false;

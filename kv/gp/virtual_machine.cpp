@@ -97,10 +97,10 @@ KV_NOINLINE bool TKvVirtualMachine::PrepareStep() {
     return true;
 }
 
-KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
+KV_ALWAYS_INLINE bool TKvVirtualMachine::RunStep() {
     FExecutionState.Include(esExecuting);
     int32_t Code;
-    if (FOnExecuting) {
+    if (FOnExecuting) [[unlikely]] {
         FOnExecuting(this);
         // OnExecuting may have replaced the program; a position it no longer has counts as a
         // code outside the set.
@@ -110,13 +110,13 @@ KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
     } else {
         Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
     }
-    if (Code >= 0 && Code < FInstructionSet->GetCount()) {
+    if (static_cast<uint32_t>(Code) < static_cast<uint32_t>(FInstructionSet->GetCount())) {
         try {
             TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
             // Plain instructions, the usual case, are run without the virtual call so that
             // Execute is inlined here; descendants get their override. (Comparing the type_info
             // objects can only miss a match, never invent one; a miss takes the virtual call.)
-            if (&typeid(*Instruction) == &typeid(TVMInstruction))
+            if (&typeid(*Instruction) == &typeid(TVMInstruction)) [[likely]]
                 Instruction->TVMInstruction::Execute(FStack.get());
             else
                 Instruction->Execute(FStack.get());
@@ -130,13 +130,19 @@ KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
         FExecutionState.Exclude(esExecuting);
         FExecutionState.Include(esInvalidOperation);
     }
-    if (FOnExecuted)
+    if (FOnExecuted) [[unlikely]]
         FOnExecuted(this);
-    if (static_cast<int64_t>(FExecutionIndex) >= static_cast<int64_t>(FEncodedProgram.size()) - 1 ||
-        !(FExecutionState * FinishedStates).Empty())
+    // One test of the state after the step: a finished flag ends the run; so does an index at or
+    // past the last instruction. Otherwise the index moves on, and the next step may follow
+    // without the checks of Execute when the program is still encoded.
+    const TExecutionStates State = FExecutionState;
+    const int64_t Last = static_cast<int64_t>(FEncodedProgram.size()) - 1;
+    if (static_cast<int64_t>(FExecutionIndex) >= Last || !(State * FinishedStates).Empty()) {
         Finished();
-    else
-        ++FExecutionIndex;
+        return false;
+    }
+    ++FExecutionIndex; // from -1 (written by a callback) or more, so at most Last now
+    return State.Contains(esEncoded);
 }
 
 void TKvVirtualMachine::Execute() {
@@ -152,8 +158,14 @@ void TKvVirtualMachine::Execute(int NumSteps) {
     while (NumSteps > 0 && !IsFinished()) {
         // IsFinished has ruled out esFinished and an index outside the program; only a compile
         // may be due.
-        if (FExecutionState.Contains(esEncoded) || PrepareStep())
-            RunStep();
+        if (!FExecutionState.Contains(esEncoded) && !PrepareStep()) {
+            --NumSteps;
+            continue;
+        }
+        // Steps follow one another here as long as each leaves the machine at an instruction of
+        // an encoded program with no finished flag, which RunStep has just checked.
+        while (RunStep() && --NumSteps > 0) {
+        }
         --NumSteps;
     }
 }

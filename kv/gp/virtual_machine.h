@@ -206,9 +206,10 @@ private:
         return Index >= 0 && Index < static_cast<int64_t>(FEncodedProgram.size());
     }
     // A step in two halves: PrepareStep does the checks that may end the step early (false),
-    // RunStep runs the instruction at ExecutionIndex (which must address one).
+    // RunStep runs the instruction at ExecutionIndex (which must address one) and tells whether
+    // the next step may run without PrepareStep's checks.
     bool PrepareStep();
-    void RunStep();
+    bool RunStep();
     template <class TArgs>
     void InitializeFromNames(const TStrings& AProgram, const TArgs& Args);
     template <class TArgs>
