@@ -10,12 +10,17 @@
 // evaluation (GP.EvaluateFitness(), one OnEvaluateFitness call per program):
 //   BM_RowByRow/N   the quick start's way: per program one TryCompile, then per point
 //                   InitializeStack({x}), ExecuteProgram, read the top
+//   BM_Batch/N      the opt-in batch run: per program one TryCompile, the x column pushed on a
+//                   TVMBatchStack, one ExecuteBatch over all N points, the top column read; each
+//                   instruction has an OnExecuteBatch callback from the helpers of batch_stack.h
 // Each reports per_instruction (CPU time per executed instruction and row) and per_program (CPU
 // time to score one program on all N points); lower is better.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "kv/gp/KvGeneticProgram.h"
@@ -37,31 +42,43 @@ std::vector<double> Points(int N) {
     return X;
 }
 
-// The machine and the engine bound both ways, the six instructions, and a population of random
-// programs whose slots are all valid codes.
+// The machine and the engine bound both ways, the six instructions (each with its row-by-row and
+// its batch callback), and a population of random programs whose slots are all valid codes.
 struct TQuartic {
     kv::TKvGPVirtualMachine VM;
     kv::TKvGeneticProgram GP;
     double CurrentX = 0;
+    std::vector<double> Column; // every point's x, for batch runs
 
     TQuartic() {
         GP.SetVM(&VM);
         VM.SetGeneticAlgorithm(&GP);
-        Add("X", [this](kv::TVMExecutionStack& S) { S.Push(CurrentX); });
-        Add("Dup", [](kv::TVMExecutionStack& S) {
-            if (S.GetCount() >= 1)
-                S.Push(S.GetTop());
-        });
-        Add("Swap", [](kv::TVMExecutionStack& S) {
-            if (S.GetCount() >= 2) {
-                const kv::Variant Top = S.GetItem(0);
-                S.SetItem(0, S.GetItem(1));
-                S.SetItem(1, Top);
-            }
-        });
-        Binary("Add", [](double A, double B) { return A + B; });
-        Binary("Sub", [](double A, double B) { return A - B; });
-        Binary("Mul", [](double A, double B) { return A * B; });
+        Add(
+            "X", [this](kv::TVMExecutionStack& S) { S.Push(CurrentX); },
+            [this](kv::TVMBatchStack& S) { S.Push(Column); });
+        Add(
+            "Dup",
+            [](kv::TVMExecutionStack& S) {
+                if (S.GetCount() >= 1)
+                    S.Push(S.GetTop());
+            },
+            kv::BatchDup());
+        Add(
+            "Swap",
+            [](kv::TVMExecutionStack& S) {
+                if (S.GetCount() >= 2) {
+                    const kv::Variant Top = S.GetItem(0);
+                    S.SetItem(0, S.GetItem(1));
+                    S.SetItem(1, Top);
+                }
+            },
+            kv::BatchSwap());
+        Binary(
+            "Add", [](double A, double B) { return A + B; }, kv::BatchAdd());
+        Binary(
+            "Sub", [](double A, double B) { return A - B; }, kv::BatchSub());
+        Binary(
+            "Mul", [](double A, double B) { return A * B; }, kv::BatchMul());
 
         const int Size = GP.GetGenes()->GetItem(0)->GetSize();
         GP.SetGeneSize(Slots * Size);
@@ -76,21 +93,25 @@ struct TQuartic {
     }
 
     template <class F>
-    void Add(const char* Name, F Body) {
+    void Add(const char* Name, F Body, kv::TVMBatchEvent Batch) {
         kv::TVMInstruction* I = VM.GetInstructionSet()->Add();
         I->SetName(Name);
         I->SetOnExecute(
             [Body](kv::TObject*, kv::TVMExecutionStack* S, kv::TVMInstruction*) { Body(*S); });
+        I->SetOnExecuteBatch(std::move(Batch));
     }
     template <class F>
-    void Binary(const char* Name, F Op) {
-        Add(Name, [Op](kv::TVMExecutionStack& S) {
-            if (S.GetCount() >= 2) {
-                const double B = S.Pop().AsDouble();
-                const double A = S.Pop().AsDouble();
-                S.Push(Op(A, B));
-            }
-        });
+    void Binary(const char* Name, F Op, kv::TVMBatchEvent Batch) {
+        Add(
+            Name,
+            [Op](kv::TVMExecutionStack& S) {
+                if (S.GetCount() >= 2) {
+                    const double B = S.Pop().AsDouble();
+                    const double A = S.Pop().AsDouble();
+                    S.Push(Op(A, B));
+                }
+            },
+            std::move(Batch));
     }
 };
 
@@ -128,6 +149,33 @@ void BM_RowByRow(benchmark::State& State) {
     SetCounters(State, Rows);
 }
 
+void BM_Batch(benchmark::State& State) {
+    const int Rows = static_cast<int>(State.range(0));
+    TQuartic Q;
+    Q.Column = Points(Rows);
+    kv::TVMBatchStack Batch(Rows);
+    Q.GP.SetOnEvaluateFitness([&](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
+        if (!Q.VM.TryCompile(Item))
+            return;
+        Batch.Clear();
+        Batch.Push(Q.Column);
+        Q.GP.ExecuteBatch(Batch);
+        const std::span<const double> Y = Batch.GetTop();
+        double Error = 0;
+        for (size_t I = 0; I < Y.size(); ++I)
+            Error += std::fabs(Y[I] - Quartic(Q.Column[I]));
+        F = Error;
+    });
+    for (auto _ : State) {
+        Q.GP.EvaluateFitness();
+        benchmark::ClobberMemory();
+    }
+    if (Q.VM.GetExecutionIndex() != Slots - 1 || !Q.VM.GetExecutionState().Contains(kv::esFinished))
+        State.SkipWithError("a program did not run to its end");
+    SetCounters(State, Rows);
+}
+
 } // namespace
 
 BENCHMARK(BM_RowByRow)->Arg(20)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Batch)->Arg(20)->Arg(1000)->Unit(benchmark::kMicrosecond);

@@ -13,6 +13,9 @@ namespace {
 // Steps run between two readings of the clock under elNumberOfMilliseconds.
 constexpr int ClockStride = 16;
 
+constexpr char SNoBatchMachine[] =
+    "The virtual machine cannot run programs over a batch: it is not a TKvVirtualMachine";
+
 // The state a compile leaves when it met a slot outside the instruction set.
 bool IsUndecodable(TExecutionStates State) noexcept {
     return State.Contains(esInvalidOperation) && !State.Contains(esEncoded);
@@ -43,6 +46,7 @@ void TKvGeneticProgram::SetVM(IKvGPVirtualMachine* Value) {
     FVM = Value;
     FVMComponent = Component;
     FGPMachine = dynamic_cast<TKvGPVirtualMachine*>(Value);
+    FBatchMachine = dynamic_cast<TKvVirtualMachine*>(Value);
     if (FVMComponent != nullptr)
         FVMComponent->FreeNotification(this);
 }
@@ -54,6 +58,7 @@ void TKvGeneticProgram::Notification(TComponent* AComponent, TOperation Operatio
         FVM = nullptr;
         FVMComponent = nullptr;
         FGPMachine = nullptr;
+        FBatchMachine = nullptr;
     }
 }
 
@@ -127,14 +132,15 @@ void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
 
 namespace {
 
-// Runs Machine under the limit (see ExecuteProgram). A template so that a TKvGPVirtualMachine is
-// driven through its final stepping functions, without the interface's virtual calls.
-template <class TMachine>
-void RunUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
+// Runs a program under the limit (see ExecuteProgram): Run(N) runs up to N steps, Done() tells
+// whether the machine is finished. Templates, so that a TKvGPVirtualMachine is driven through its
+// final stepping functions, without the interface's virtual calls.
+template <class TRun, class TDone>
+void RunUnderLimit(const TRun& Run, const TDone& Done, TExecutionLimit Limit, int32_t LimitNumber) {
     switch (Limit) {
     case elNumberOfSteps:
         if (LimitNumber > 0) {
-            VM.Execute(LimitNumber);
+            Run(LimitNumber);
             return;
         }
         break;
@@ -143,8 +149,8 @@ void RunUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
             using Clock = std::chrono::steady_clock;
             const Clock::time_point Deadline =
                 Clock::now() + std::chrono::milliseconds(LimitNumber);
-            while (!VM.IsFinished()) {
-                VM.Execute(ClockStride);
+            while (!Done()) {
+                Run(ClockStride);
                 if (Clock::now() >= Deadline)
                     return;
             }
@@ -154,8 +160,14 @@ void RunUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
     case elNone:
         break;
     }
-    while (!VM.IsFinished())
-        VM.Execute(INT_MAX);
+    while (!Done())
+        Run(INT_MAX);
+}
+
+template <class TMachine>
+void ExecuteUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
+    RunUnderLimit([&VM](int N) { VM.Execute(N); }, [&VM] { return VM.IsFinished(); }, Limit,
+                  LimitNumber);
 }
 
 } // namespace
@@ -163,9 +175,19 @@ void RunUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
 void TKvGeneticProgram::ExecuteProgram() {
     IKvGPVirtualMachine& VM = Machine();
     if (FGPMachine != nullptr)
-        RunUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
+        ExecuteUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
     else
-        RunUnderLimit(VM, FExecutionLimit, FLimitNumber);
+        ExecuteUnderLimit(VM, FExecutionLimit, FLimitNumber);
+}
+
+void TKvGeneticProgram::ExecuteBatch(TVMBatchStack& Stack) {
+    Machine();
+    if (FBatchMachine == nullptr)
+        throw EGPException(SNoBatchMachine);
+    TKvVirtualMachine& VM = *FBatchMachine;
+    VM.Initialized();
+    RunUnderLimit([&](int N) { VM.ExecuteBatch(Stack, N); }, [&VM] { return VM.IsFinished(); },
+                  FExecutionLimit, FLimitNumber);
 }
 
 TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {

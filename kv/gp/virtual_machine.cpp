@@ -170,6 +170,81 @@ void TKvVirtualMachine::Execute(int NumSteps) {
     }
 }
 
+// ---- batch runs ----
+
+namespace {
+
+constexpr char SNoBatchCallback[] =
+    "Instruction \"%s\" at position %d has no batch callback (OnExecuteBatch): the program cannot "
+    "run over a batch";
+
+} // namespace
+
+void TKvVirtualMachine::CheckBatchCallbacks() const {
+    const int Count = FInstructionSet->GetCount();
+    for (size_t K = 0; K < FEncodedProgram.size(); ++K) {
+        const int32_t Code = FEncodedProgram[K];
+        if (Code < 0 || Code >= Count)
+            continue; // a code outside the set ends the run when it is reached
+        const TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+        if (!Instruction->GetOnExecuteBatch())
+            throw EGPException(
+                Format(SNoBatchCallback, Instruction->GetDisplayName(), static_cast<int>(K)));
+    }
+}
+
+bool TKvVirtualMachine::RunBatchStep(TVMBatchStack& Stack) {
+    FExecutionState.Include(esExecuting);
+    const int32_t Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
+    if (static_cast<uint32_t>(Code) < static_cast<uint32_t>(FInstructionSet->GetCount())) {
+        try {
+            const TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+            const TVMBatchEvent& Callback = Instruction->GetOnExecuteBatch();
+            if (!Callback) // taken away by a callback of the run
+                throw EGPException(Format(SNoBatchCallback, Instruction->GetDisplayName(),
+                                          static_cast<int>(FExecutionIndex)));
+            Callback(Stack);
+        } catch (const std::exception& E) {
+            FExecutionState.Exclude(esExecuting);
+            FExecutionState.Include(esError);
+            if (FOnError)
+                FOnError(this, E);
+        }
+    } else {
+        FExecutionState.Exclude(esExecuting);
+        FExecutionState.Include(esInvalidOperation);
+    }
+    const TExecutionStates State = FExecutionState;
+    const int64_t Last = static_cast<int64_t>(FEncodedProgram.size()) - 1;
+    if (static_cast<int64_t>(FExecutionIndex) >= Last || !(State * FinishedStates).Empty()) {
+        Finished();
+        return false;
+    }
+    ++FExecutionIndex;
+    return State.Contains(esEncoded);
+}
+
+void TKvVirtualMachine::ExecuteBatch(TVMBatchStack& Stack, int NumSteps) {
+    bool Checked = false;
+    while (NumSteps > 0 && !IsFinished()) {
+        if (!FExecutionState.Contains(esEncoded)) {
+            Compile();
+            Checked = false;
+            if (!AddressesInstruction(FExecutionIndex)) {
+                Finished();
+                return;
+            }
+        }
+        if (!Checked) {
+            CheckBatchCallbacks();
+            Checked = true;
+        }
+        while (RunBatchStep(Stack) && --NumSteps > 0) {
+        }
+        --NumSteps;
+    }
+}
+
 void TKvVirtualMachine::Execute(TVMExecutionStack* Stack, TVMInstruction* Item) {
     if (FOnExecuteInstruction)
         FOnExecuteInstruction(this, Stack, Item);
