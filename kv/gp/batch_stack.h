@@ -30,7 +30,8 @@
 // The helpers below build the OnExecuteBatch callbacks of the usual instructions. Like the
 // row-by-row instructions of the examples, each does nothing when the stack holds too few columns
 // for it; write a callback of your own for another rule. Their loops run over plain arrays that
-// the compiler vectorises.
+// the compiler vectorises; give BatchUnary and BatchBinary a lambda, which is inlined into the
+// loop (a function pointer is called once for every value).
 //   BatchUnary(Op)    top := Op(top), row by row
 //   BatchBinary(Op)   pops b (the top) and a, pushes Op(a, b): a b -> a op b, as a row-by-row
 //                     instruction that pops b, then a, and pushes Op(a, b)

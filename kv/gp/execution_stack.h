@@ -97,6 +97,14 @@ public:
         return V;
     }
 
+    // Removes every value (the nodes are kept for reuse). The list's own Clear does the same.
+    void Clear() noexcept {
+        while (!IsEmpty()) {
+            GetFirst()->FValue.Clear();
+            DeleteFirstEmptied();
+        }
+    }
+
     // A copy of the top value; EListError (SListEmpty) on an empty stack.
     Variant GetTop() const {
         CheckNotEmpty();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <typeinfo>
 #include <utility>
 
 #include "kv/gp/gp_virtual_machine.h"
@@ -89,6 +90,18 @@ void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
 }
 
 void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
+    // An engine and a machine of the library's own classes override nothing: their work is done
+    // straight from Args, without the argument list and the virtual calls.
+    if (FBatchMachine != nullptr && typeid(*this) == typeid(TKvGeneticProgram) &&
+        (typeid(*FBatchMachine) == typeid(TKvGPVirtualMachine) ||
+         typeid(*FBatchMachine) == typeid(TKvVirtualMachine))) {
+        TKvVirtualMachine& VM = *FBatchMachine;
+        VM.FillStack(Args);
+        VM.TKvVirtualMachine::Initialized();
+        if (FOnInitializeStack)
+            FOnInitializeStack(this);
+        return;
+    }
     if (FArgsInUse) {
         InitializeStack(TVarRecList(Args));
         return;

@@ -113,6 +113,10 @@ KV_ALWAYS_INLINE bool TKvVirtualMachine::RunStep() {
     if (static_cast<uint32_t>(Code) < static_cast<uint32_t>(FInstructionSet->GetCount())) {
         try {
             TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+#if defined(__GNUC__)
+            if (Instruction == nullptr) // a collection holds no null items; typeid need not check
+                __builtin_unreachable();
+#endif
             // Plain instructions, the usual case, are run without the virtual call so that
             // Execute is inlined here; descendants get their override. (Comparing the type_info
             // objects can only miss a match, never invent one; a miss takes the virtual call.)
@@ -315,6 +319,10 @@ void TKvVirtualMachine::Initialize(const TIntegerArray& AProgram, const TStrings
 }
 
 void TKvVirtualMachine::InitializeStack(const TVarRecList& Args) {
+    FillStack(Args);
+}
+
+void TKvVirtualMachine::FillStack(std::span<const TVarRec> Args) {
     FStack->Clear();
     Variant Value;
     for (const TVarRec& Arg : Args)

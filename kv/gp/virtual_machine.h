@@ -115,6 +115,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "kv/gp/batch_stack.h"
 #include "kv/gp/execution_stack.h"
@@ -187,6 +188,11 @@ public:
     void Initialize(const TIntegerArray& AProgram, const TStrings& Args) override;
     void InitializeStack(const TVarRecList& Args) override;
     void InitializeStack(const TStrings& Args) override;
+    // What InitializeStack(argument list) does here, for any sequence of arguments and without the
+    // virtual call: the stack is cleared and filled from Args, then OnInitialize. A descendant's
+    // override of InitializeStack is not consulted (the genetic-program engine calls this only on
+    // machines of this library's own classes, which override nothing).
+    void FillStack(std::span<const TVarRec> Args);
     void Initialized() override;
 
     // ---- hooks ----

@@ -129,7 +129,13 @@ public:
     std::string AsString() const;
 
     // Makes the variant empty.
-    void Clear() noexcept { FValue = std::monostate{}; }
+    void Clear() noexcept {
+        const size_t Index = FValue.index();
+        if (Index == varDouble)
+            FValue.template emplace<varEmpty>(); // nothing to destroy, known here
+        else if (Index != varEmpty)
+            FValue = std::monostate{};
+    }
     // Moves the value out and leaves this variant empty.
     Variant Extract() noexcept {
         const size_t Index = FValue.index();
