@@ -43,15 +43,70 @@
 //   (goInvert), OnReproduction. Inversion of a pair fires no event.
 //   OnEvaluateFitness per individual of the new population, in index order; OnEvolve.
 //
+// Fitness evaluation (EvaluateFitness), in two steps. First EvaluatePopulation scores every
+// individual of the current population in index order through EvaluateFitness(Item) and stores
+// each result in its individual. Then, from the stored values and in index order, the engine
+// computes MinFitness, MaxFitness, AvgFitness, the fitness sum and FittestIndividual (through
+// the virtual Fittest, the earlier individual staying on a tie), and prepares what the selection
+// method needs: the cumulative normalised fitnesses (smRoulette, smStochasticTournament) or the
+// elitist queue (smElitist). While the handlers run, the statistics still describe the previous
+// evaluation.
+//   A fitness handler must not add, remove or move individuals of the population being scored,
+//   nor load, assign, initialise or evolve the engine. The population counts such changes
+//   (GetChangeCount); when one happened during a call, the evaluation raises EGAException naming
+//   the individual once the handler has returned, before it stores anything or reads the changed
+//   population. The individuals scored before keep their new fitness; the statistics, the
+//   fittest individual and the selection data keep the previous evaluation's values
+//   (FittestIndividual becomes none when that individual left, and the elitist queue is dropped
+//   and built again at its next use); the engine stays usable (an Initialize that failed this
+//   way is due again at the next Evolve). Changing an individual's chromosome is allowed.
+//   NaN: a fitness that is NaN is no number. It ranks below every number under both fitness
+//   methods (Fittest, so FittestIndividual and both tournaments; the elitist queue puts it last),
+//   has no share of the roulette wheel (its normalised fitness is 0), and is left out of
+//   MinFitness, MaxFitness, AvgFitness and the fitness sum. When every individual scores NaN,
+//   those statistics are 0, FittestIndividual is the first individual and the fitness cut-off is
+//   never reached; roulette and elitist selection draw uniformly, as when every individual scores
+//   the same number.
+//   Large values: when finite values overflow the fitness sum, the engine keeps the sum scaled
+//   down by 2^64, so AvgFitness, Diversity and the normalised fitnesses stay finite (an infinite
+//   fitness value still makes them infinite or NaN). Wherever the plain sum is finite, the
+//   results are those of the plain sum.
+//
 // Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined") or with
 // custom selection and no OnSelection ("No custom selection function defined"), both before
 // anything of the generation happens; a selection routine that leaves no parent; a negative
-// GeneSize. An exception inside a generation leaves the populations exchanged and the children
-// written so far, closes the update batch and passes on; Generation and OnEvolve stay untouched.
+// GeneSize; a fitness handler that changes the population (above). An exception inside a generation
+// leaves the populations exchanged and the children written so far, closes the update batch and
+// passes on; Generation and OnEvolve stay untouched.
 //
 // Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
 // `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
+//
+// Crossover kinds and mutation modes (CrossoverKind, MutationMode; the defaults ckOnePoint and
+// mmPerBit are the classic operators, and with them every draw is as described above):
+//   ckOnePoint   one point P drawn by CrossoverMethod; Child1 takes bits 0 .. P of Parent1 and the
+//                rest of Parent2, Child2 the complement. OnCrossover's CrossoverBit carries P.
+//   ckTwoPoint   two different points drawn by CrossoverMethod from the same places one-point
+//                crossover chooses from (the first uniformly, the second uniformly among the
+//                others: two draws, one when there are fewer than two places); with Lo < Hi, Child1
+//                takes bits Lo + 1 .. Hi from Parent2 and the rest from Parent1, Child2 the
+//                complement. When the method offers a single place (two genes under cmGeneBoundary,
+//                say) both points are that place and the children are copies. OnCrossover's
+//                CrossoverBit carries Lo, and a callback that moves it moves that point; Hi stays
+//                (the segment then lies between CrossoverBit and Hi, whichever is lower).
+//   ckUniform    each bit comes from either parent with probability one half: a random mask of
+//                one raw 64-bit value of the stream per word of the chromosome, drawn once for
+//                the pair when the first child is crossed; Child1 takes Parent2's bit where the
+//                mask is 1, Child2 Parent1's. CrossoverMethod plays no part and no point is drawn:
+//                OnCrossover's CrossoverBit carries -1 and is not read back.
+//   In every kind the decision is drawn first, OnCrossover fires as described above (twice for a
+//   pair, with the same variables) and may veto or force the crossover, and the two children of a
+//   pair come out complementary unless the callback changes the variables between its calls.
+//   mmGeometric  Mutate flips the same independent share of bits (MutationProbability per bit)
+//                but draws the gap to the next flipped bit (TKvGABits::MutateGeometric), about
+//                one draw per flipped bit instead of one per bit. The random stream, and so a
+//                seeded run, differ from mmPerBit's. OnMutation fires and vetoes as before.
 //
 // Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
 // LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
@@ -68,7 +123,9 @@
 #include "kv/ga/ga_events.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
+#include "kv/rtl/bits.h"
 #include "kv/rtl/component.h"
 #include "kv/rtl/notify_event.h"
 #include "kv/vocabulary/KvGAConsts.h"
@@ -97,11 +154,14 @@ public:
     // limit when enabled; returns the number of generations actually evolved.
     int32_t Evolve(int32_t Generations);
 
-    // Scores the whole current population and prepares the selection support data.
+    // Scores the whole current population (EvaluatePopulation), then computes the statistics and
+    // the fittest individual from the stored fitness values and prepares the selection support
+    // data (see "Fitness evaluation" in the class comment).
     virtual void EvaluateFitness();
     // The fitness of one individual: OnEvaluateFitness's result, or 0 when it is unassigned.
     virtual TGAFitness EvaluateFitness(TKvGAIndividual* Item);
-    // The better of two individuals by FitnessMethod; Parent1 on equal fitness.
+    // The better of two individuals by FitnessMethod; Parent1 on equal fitness. A NaN fitness
+    // ranks below every number under both methods (two NaNs are equal).
     virtual TKvGAIndividual* Fittest(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2);
 
     // Makes Child from Parent1 and Parent2: copy, then the operators of Operations, then
@@ -170,6 +230,14 @@ public:
     void SetInitialPopulation(int32_t Value) noexcept;
     TGAGeneticOperations GetOperations() const noexcept { return FOperations; }
     void SetOperations(TGAGeneticOperations Value) noexcept { FOperations = Value; }
+    // How crossover combines the parents (see the class comment); ckOnePoint by default. A value
+    // that names no member is ignored.
+    TGACrossoverKind GetCrossoverKind() const noexcept { return FCrossoverKind; }
+    void SetCrossoverKind(TGACrossoverKind Value) noexcept;
+    // How mutation draws the bits it flips (see the class comment); mmPerBit by default. A value
+    // that names no member is ignored.
+    TGAMutationMode GetMutationMode() const noexcept { return FMutationMode; }
+    void SetMutationMode(TGAMutationMode Value) noexcept;
 
     // ---- results ----
 
@@ -226,6 +294,9 @@ public:
     virtual void SaveToStream(std::ostream& Stream) const;
     virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
+    // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
+    const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
 
 protected:
     // ---- factories (called on first access to Genes / Population, and for the previous
@@ -250,11 +321,12 @@ protected:
     // Child becomes a copy of Parent1; then OnInitializeChild.
     virtual void InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                  TKvGAIndividual* Child);
-    // One-point crossover of Parent1/Parent2 into Child1 and (when not nullptr) Parent2/Parent1
-    // into Child2, at one point chosen by CrossoverMethod, decided with CrossoverProbability.
+    // Crossover of Parent1/Parent2 into Child1 and (when not nullptr) Parent2/Parent1 into
+    // Child2, of the CrossoverKind (one point chosen by CrossoverMethod by default), decided with
+    // CrossoverProbability.
     virtual void Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                            TKvGAIndividual* Child1, TKvGAIndividual* Child2);
-    // Per-bit mutation of Item unless OnMutation vetoes it; true when a bit flipped.
+    // Mutation of Item by MutationMode unless OnMutation vetoes it; true when a bit flipped.
     virtual bool Mutate(TKvGAIndividual* Item);
     // Inverts a random run of Item's bits with InversionProbability (OnInversion may decide);
     // true when the inversion took place.
@@ -274,16 +346,21 @@ protected:
     void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
 
     // ---- evaluation support ----
-    // Fitness / FitnessSum, or 0 when the sum is 0.
-    TGAFitness GetNormalizedFitness(TGAFitness Fitness) const noexcept {
-        return FFitnessSum == 0 ? 0 : Fitness / FFitnessSum;
-    }
+    // Scores every individual of the current population in index order through
+    // EvaluateFitness(Item) and stores each result in its individual. Raises EGAException when
+    // the population changes during a call of EvaluateFitness(Item) (see the class comment).
+    virtual void EvaluatePopulation();
+    // Fitness / FitnessSum; 0 when the sum is 0 or Fitness is NaN. Finite whenever every fitness
+    // of the last evaluation was finite (an overflowing sum is kept scaled, see the class comment).
+    TGAFitness GetNormalizedFitness(TGAFitness Fitness) const noexcept;
     // Rebuilds the cumulative normalised fitnesses of the current population.
     void CalculateCumulativeNormalizedFitnesses();
     // Refills the priority queue with the current population, fittest first.
     void PrioritizePopulation();
 
-    TGAFitness GetFitnessSum() const noexcept { return FFitnessSum; }
+    // The sum of the numbers of the last evaluation (NaN left out). It may be an infinity when
+    // the sum of finite values overflowed; normalisation then works on a scaled copy.
+    TGAFitness GetFitnessSum() const noexcept;
     int32_t GetRouletteIndex() const noexcept { return FRouletteIndex; }
     const TGAFitnessArray& GetCumNormFitnesses() const noexcept { return FCumNormFitnesses; }
     // The elitist queue, or nullptr before it has been built.
@@ -300,10 +377,22 @@ private:
 
     TKvGAGenes* MakeGenes() const;
     TKvGAPopulation* MakePopulation() const;
-    // The crossover point for a child of BitCount bits, drawn by CrossoverMethod.
+    // The crossover point for a child of BitCount bits, drawn by CrossoverMethod: place
+    // Random(CrossoverPlaces(BitCount)) of CrossoverPlaceAt.
     int32_t CrossoverPoint(int32_t BitCount);
+    // The number of places CrossoverMethod offers a point in a child of BitCount bits (0 for an
+    // empty child), and the point at place Place (0 .. count - 1; 0 also for a count of 0).
+    int32_t CrossoverPlaces(int32_t BitCount) const;
+    int32_t CrossoverPlaceAt(int32_t Place) const;
+    // Two different points for ckTwoPoint (equal when there is a single place), Lo <= Hi.
+    void CrossoverPoints(int32_t BitCount, int32_t& Lo, int32_t& Hi);
     // Installs the built-in routine of Method in OnSelection.
     void InstallSelectionRoutine(TGASelectionMethod Method);
+    // The statistics, the fittest individual and the fitness sum from the stored fitness values
+    // of the (non-empty) current population, in index order.
+    void CalculateStatistics();
+    // Refills the priority queue with Population's individuals, fittest first.
+    void PrioritizePopulation(TKvGAPopulation* Population);
 
     int32_t FGeneration = 0;
     TGAFitness FFitnessCutoff = 0;
@@ -334,7 +423,14 @@ private:
     TGACrossoverMethod FCrossoverMethod = cmGeneBoundary;
     bool FUseFitnessCutoff = false;
     bool FUseDiversityLimit = false;
+    // FitnessSum scaled by 2^-FFitnessSumScale: the scale is 0 unless the sum of finite values
+    // overflowed.
     TGAFitness FFitnessSum = 0;
+    int FFitnessSumScale = 0;
+    // Every individual of the last evaluation scored the same number, or every one NaN (also
+    // true before any evaluation and after one of an empty population): roulette and elitist
+    // selection then draw uniformly.
+    bool FAllScoredAlike = true;
     TGAFitnessArray FCumNormFitnesses;
     std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
     // The population the priority queue was built from (its individuals are the queue's entries).
@@ -344,6 +440,11 @@ private:
     TKvGAMutationEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
+    TGACrossoverKind FCrossoverKind = ckOnePoint;
+    TGAMutationMode FMutationMode = mmPerBit;
+    // The mask of uniform crossover, reused from one pair to the next.
+    TBits FCrossoverMask;
+    TKvDocumentLimits FDocumentLimits;
 };
 
 // The engine a host application places and configures; it adds nothing to

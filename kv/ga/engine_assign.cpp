@@ -29,6 +29,8 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     FCrossoverMethod = S->FCrossoverMethod;
     FUseFitnessCutoff = S->FUseFitnessCutoff;
     FUseDiversityLimit = S->FUseDiversityLimit;
+    FCrossoverKind = S->FCrossoverKind;
+    FMutationMode = S->FMutationMode;
     SetSelectionMethod(S->FSelectionMethod);
     SetGenes(S->GetGenes());
     SetPopulation(S->GetPopulation());
@@ -54,6 +56,8 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     // generation draws its parents as the source's would: the cumulative fitnesses are values; the
     // elitist queue holds the source's individuals and is built again over the copies.
     FFitnessSum = S->FFitnessSum;
+    FFitnessSumScale = S->FFitnessSumScale;
+    FAllScoredAlike = S->FAllScoredAlike;
     FCumNormFitnesses = S->FCumNormFitnesses;
     FPriorityQueue.reset();
     FQueuePopulation = nullptr;

@@ -15,13 +15,19 @@
 //   TKvGASelectionEvent       chooses a parent from Population and leaves it in Parent (which
 //                             enters as nullptr).
 //   TKvGACrossoverEvent       may move the crossover point (CrossoverBit) and change the crossover
-//                             decision (DoMutation) before Child is crossed.
+//                             decision (DoMutation) before Child is crossed. CrossoverBit carries
+//                             the point of one-point crossover, the lower point of two-point
+//                             crossover (moving it moves that point; the other stays), and -1 for
+//                             uniform crossover, where it is not read back (engine.h).
 //   TKvGeneEvent              reports one gene (declared for callers; the engine fires none).
 // OnEvolve uses the plain TNotifyEvent of the run-time layer.
 //
 // Handlers run synchronously inside the engine call that fires them and may throw: the exception
 // passes out of that call (engine.h says what an interrupted generation leaves behind). A handler
-// must not destroy the engine that is calling it.
+// must not destroy the engine that is calling it. A fitness handler must not change the
+// population being scored (add, remove or move individuals, or load, assign, initialise or evolve
+// the engine): the engine notices it when the handler returns and raises EGAException (engine.h,
+// "Fitness evaluation").
 #pragma once
 
 #include <cstdint>

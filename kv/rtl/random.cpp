@@ -1,6 +1,7 @@
 #include "kv/rtl/random.h"
 
 #include "kv/rtl/cpu_features.h"
+#include "kv/rtl/exceptions.h"
 
 #include <cstring>
 
@@ -15,19 +16,41 @@ uint64_t SplitMix64(uint64_t& X) {
     return Z ^ (Z >> 31);
 }
 
+using TLaneState = uint64_t[4][TRandomSource::Lanes];
+
+void SeedLanes(TLaneState& State, uint64_t Seed) {
+    uint64_t X = Seed;
+    for (int L = 0; L < TRandomSource::Lanes; ++L)
+        for (int W = 0; W < 4; ++W)
+            State[W][L] = SplitMix64(X);
+}
+
 } // namespace
 
-void TRandomSource::SetSeed(uint64_t Seed) {
-    uint64_t X = Seed;
-    for (int L = 0; L < Lanes; ++L)
-        for (int W = 0; W < 4; ++W)
-            FState[W][L] = SplitMix64(X);
-    FPos = BlockSize;
+TRandomSource::TState TRandomSource::GetState() const {
+    TState Result;
+    if (FSeedPending) {
+        // Equivalent to the seeded lanes with none of their first block taken.
+        SeedLanes(Result.Words, FSeed);
+        Result.Position = 0;
+    } else {
+        std::memcpy(Result.Words, FBlockStart, sizeof Result.Words);
+        Result.Position = FPos;
+    }
+    return Result;
+}
+
+void TRandomSource::SetState(const TState& State) {
+    if (State.Position < 0 || State.Position > BlockSize)
+        throw EConvertError("Random state position " + std::to_string(State.Position) +
+                            " is outside 0 .. " + std::to_string(BlockSize));
+    std::memcpy(FState, State.Words, sizeof FState);
+    FSeedPending = false;
+    Refill();
+    FPos = State.Position;
 }
 
 namespace {
-
-using TLaneState = uint64_t[4][TRandomSource::Lanes];
 
 // Two and four lanes of the generator in one vector (GCC vector extension). The sizes are spelt
 // out: GCC ignores vector_size with a size that depends on a template parameter.
@@ -104,6 +127,11 @@ __attribute__((target("avx2"))) void RefillAvx2(TLaneState& State, uint64_t* Buf
 } // namespace
 
 void TRandomSource::Refill() {
+    if (FSeedPending) {
+        SeedLanes(FState, FSeed);
+        FSeedPending = false;
+    }
+    std::memcpy(FBlockStart, FState, sizeof FBlockStart);
 #ifdef KV_HAVE_AVX2_KERNELS
     // Chosen on first use (not at static initialisation, so a draw from another unit's static
     // initialiser works too).
@@ -131,9 +159,33 @@ int32_t TRandomSource::NextBelow(int32_t N) {
     return static_cast<int32_t>(M >> 32);
 }
 
-TRandomSource& ThreadRandomSource() {
+namespace {
+
+// The source bound by the innermost live binding on this thread; null for the thread's own.
+constinit thread_local TRandomSource* CurrentSource = nullptr;
+
+TRandomSource& OwnSource() {
     thread_local TRandomSource Source;
     return Source;
+}
+
+} // namespace
+
+TRandomSource& ThreadRandomSource() {
+    TRandomSource* Bound = CurrentSource;
+    return Bound != nullptr ? *Bound : OwnSource();
+}
+
+TRandomSourceBinding::TRandomSourceBinding(TRandomSource* Source) : FBound(Source != nullptr) {
+    if (FBound) {
+        FPrevious = CurrentSource;
+        CurrentSource = Source;
+    }
+}
+
+TRandomSourceBinding::~TRandomSourceBinding() {
+    if (FBound)
+        CurrentSource = FPrevious;
 }
 
 uint64_t MutationThreshold(double P) {

@@ -22,8 +22,21 @@
 //                 for bulk code: the integer threshold T such that Random() < P exactly when
 //                 (raw >> 11) < T.
 //
-// Nothing here raises. Each thread's generator is a thread_local object that lives as long as its
-// thread.
+// Streams an engine owns. Besides its own generator, each thread has a *current* source: the
+// thread's own generator unless a TRandomSourceBinding has made another source current for a while.
+// Random(), Random(N), RandSeed and the library's bulk draws all use the current source, so an
+// engine that binds its own source around an operation makes every draw inside it (the caller's
+// callbacks included) come from that source, whatever other code on the thread does in between.
+//
+// State. A source's whole state (GetState/SetState) is the lane words from which its current block
+// of values was generated and how many values of that block were handed out; restoring it continues
+// the stream exactly where it was, also in another process. Seeding is lazy: SetSeed only records
+// the seed, and the lanes are filled on the first draw, so a source that is seeded but never drawn
+// from costs next to nothing.
+//
+// Nothing here raises except SetState on a position outside a block. Each thread's own generator is
+// a thread_local object that lives as long as its thread; a bound source belongs to whoever bound
+// it and must outlive the binding.
 #pragma once
 
 #include <cstddef>
@@ -37,10 +50,30 @@ public:
     static constexpr int BlockSteps = 32; // values per refill = Lanes * BlockSteps
     static constexpr int BlockSize = Lanes * BlockSteps;
 
+    // The whole state of a stream: the lane words from which the current block was generated and
+    // the count of that block's values already handed out (0 .. BlockSize).
+    struct TState {
+        uint64_t Words[4][Lanes];
+        int Position;
+        friend bool operator==(const TState&, const TState&) = default;
+    };
+
     explicit TRandomSource(uint64_t Seed = DefaultSeed) { SetSeed(Seed); }
 
-    // Restarts the stream from Seed (the lanes are filled by splitmix64 from it).
-    void SetSeed(uint64_t Seed);
+    // Restarts the stream from Seed (the lanes are filled by splitmix64 from it, on the first
+    // draw).
+    void SetSeed(uint64_t Seed) {
+        FSeed = Seed;
+        FSeedPending = true;
+        FPos = BlockSize;
+    }
+
+    // The stream's whole state; SetState(GetState()) leaves the stream unchanged.
+    TState GetState() const;
+    // Continues the stream from a state read by GetState (of this or another source, in this or
+    // another process). Raises EConvertError, changing nothing, when Position is outside 0 ..
+    // BlockSize.
+    void SetState(const TState& State);
 
     // The next raw 64-bit value of the stream.
     uint64_t Next() {
@@ -72,23 +105,43 @@ public:
 private:
     void Refill();
 
-    uint64_t FState[4][Lanes];
+    uint64_t FState[4][Lanes];      // the lanes, advanced past the buffered block
+    uint64_t FBlockStart[4][Lanes]; // the lanes from which the buffered block was generated
     alignas(64) uint64_t FBuffer[BlockSize];
     int FPos = BlockSize;
+    bool FSeedPending = true; // FSeed has not been spread into the lanes yet
+    uint64_t FSeed = DefaultSeed;
 };
 
-// The calling thread's generator.
+// The calling thread's current source: the one bound by the innermost TRandomSourceBinding alive on
+// this thread, else the thread's own generator.
 TRandomSource& ThreadRandomSource();
 
-// A uniform double in [0, 1) from the calling thread's generator.
+// Makes a source the calling thread's current one while this object lives, and makes the previous
+// one current again when it ends (also when an exception passes). A null source leaves the current
+// source as it is. Bindings nest; they must end in the reverse order of their starts, which scoped
+// objects do by themselves. The binding does not own the source.
+class TRandomSourceBinding {
+public:
+    explicit TRandomSourceBinding(TRandomSource* Source);
+    ~TRandomSourceBinding();
+    TRandomSourceBinding(const TRandomSourceBinding&) = delete;
+    TRandomSourceBinding& operator=(const TRandomSourceBinding&) = delete;
+
+private:
+    TRandomSource* FPrevious = nullptr;
+    bool FBound = false;
+};
+
+// A uniform double in [0, 1) from the calling thread's current source.
 inline double Random() {
     return ThreadRandomSource().NextDouble();
 }
-// A uniform integer in [0, N) from the calling thread's generator; 0 for N <= 0.
+// A uniform integer in [0, N) from the calling thread's current source; 0 for N <= 0.
 inline int32_t Random(int32_t N) {
     return ThreadRandomSource().NextBelow(N);
 }
-// Seeds the calling thread's generator.
+// Seeds the calling thread's current source (the thread's own generator unless a source is bound).
 inline void RandSeed(uint64_t Seed) {
     ThreadRandomSource().SetSeed(Seed);
 }

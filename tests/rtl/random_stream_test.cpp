@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <stdexcept>
 
+#include "kv/rtl/exceptions.h"
 #include "kv/rtl/random.h"
 
 using namespace kv;
@@ -47,4 +49,54 @@ TEST(RandomStream, VectorRefillGivesTheValuesOfScalarXoshiroLanes) {
         for (int I = 0; I < 5000; ++I) // many refills
             ASSERT_EQ(Source.Next(), Model.Next()) << "seed " << Seed << ", value " << I;
     }
+}
+
+TEST(RandomStream, StateRestoresTheStreamExactlyAtEveryPosition) {
+    // Fresh (seed not yet spread), mid-block, exactly at a block's end, and after several blocks.
+    for (int Taken : {0, 1, 100, TRandomSource::BlockSize, TRandomSource::BlockSize + 7, 5000}) {
+        TRandomSource Source(42);
+        for (int I = 0; I < Taken; ++I)
+            Source.Next();
+        const TRandomSource::TState State = Source.GetState();
+        TRandomSource Copy(7);
+        Copy.Next();
+        Copy.SetState(State);
+        EXPECT_EQ(Copy.GetState(), State) << "after " << Taken;
+        for (int I = 0; I < 1000; ++I)
+            ASSERT_EQ(Copy.Next(), Source.Next()) << "after " << Taken << ", value " << I;
+    }
+    TRandomSource Source(1);
+    const TRandomSource::TState Before = Source.GetState();
+    TRandomSource::TState Bad = Before;
+    for (int Position : {-1, TRandomSource::BlockSize + 1}) {
+        Bad.Position = Position;
+        EXPECT_THROW(Source.SetState(Bad), EConvertError);
+        EXPECT_EQ(Source.GetState(), Before); // unchanged
+    }
+}
+
+TEST(RandomStream, BindingMakesASourceCurrentUntilItEndsAlsoOnExceptions) {
+    RandSeed(5);
+    TRandomSource Reference(5); // what the thread's own stream gives if nothing else draws from it
+    TRandomSource Engine(9), EngineModel(9), Inner(11), InnerModel(11);
+    EXPECT_EQ(Random(1000), Reference.NextBelow(1000));
+    {
+        TRandomSourceBinding Bind(&Engine);
+        EXPECT_EQ(&ThreadRandomSource(), &Engine);
+        EXPECT_EQ(Random(), EngineModel.NextDouble());
+        try {
+            TRandomSourceBinding Nested(&Inner);
+            EXPECT_EQ(Random(77), InnerModel.NextBelow(77));
+            RandSeed(3); // seeds the current source, not the thread's own
+            InnerModel.SetSeed(3);
+            throw std::runtime_error("leaves the nested binding");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(&ThreadRandomSource(), &Engine);
+        TRandomSourceBinding None(nullptr); // changes nothing
+        EXPECT_EQ(Random(), EngineModel.NextDouble());
+    }
+    EXPECT_EQ(Inner.Next(), InnerModel.Next());
+    // The thread's own stream went on as if the bound sources had never been drawn from.
+    EXPECT_EQ(Random(1000), Reference.NextBelow(1000));
 }
