@@ -209,6 +209,17 @@ protected:
         --FCount;
         Release(N);
     }
+    // Unlinks the head and keeps it for reuse like DeleteFirst, without calling its Recycle: for a
+    // descendant that has already emptied the node. The list must not be empty.
+    void DeleteFirstEmptied() noexcept {
+        TNode* N = FHead;
+        FHead = Next(N);
+        if (FHead == nullptr)
+            FTail = nullptr;
+        --FCount;
+        N->FNext = FFree;
+        FFree = N;
+    }
     // Raises the empty-list error when the list has no node.
     void CheckNotEmpty() const {
         if (FHead == nullptr)

@@ -1,6 +1,8 @@
 // KvGeneticProgram: the genetic-programming unit in one include.
 //
 //   TVMExecutionStack, TVMExecutionStackNode   the stack of variant values instructions work on
+//   TVMBatchStack, Batch...                    the stack of columns of a run over a whole data
+//                                              set, and the batch callbacks of usual instructions
 //   TVMInstruction, TVMInstructionSet          caller-defined instructions and their set
 //   TVM...Event                                the callback types of machines and instructions
 //   IKvSimpleVirtualMachine, TKvVirtualMachine the stack virtual machine
@@ -10,6 +12,7 @@
 #pragma once
 
 #include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/gp/batch_stack.h"
 #include "kv/gp/execution_stack.h"
 #include "kv/gp/genetic_program.h"
 #include "kv/gp/gp_virtual_machine.h"

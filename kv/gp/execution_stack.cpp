@@ -11,22 +11,6 @@ void TVMExecutionStackNode::Assign(const TPersistent* Source) {
     TSQNode::Assign(Source);
 }
 
-TVMExecutionStackNode* TVMExecutionStack::Push(const Variant& Value) {
-    std::unique_ptr<TVMExecutionStackNode> N = NewNode();
-    N->FValue = Value;
-    return AddNode(std::move(N));
-}
-
-TVMExecutionStackNode* TVMExecutionStack::Push(Variant&& Value) {
-    std::unique_ptr<TVMExecutionStackNode> N = NewNode();
-    N->FValue = std::move(Value);
-    return AddNode(std::move(N));
-}
-
-void TVMExecutionStack::SetItem(int Index, const Variant& Value) {
-    GetNode(Index)->FValue = Value;
-}
-
 void TVMExecutionStack::Assign(const TPersistent* Source) {
     if (auto* List = dynamic_cast<const TStrings*>(Source)) {
         TUpdateGuard Guard(*this);

@@ -69,18 +69,40 @@ public:
         return Base::AddNode(std::move(Node));
     }
 
-    // Pushes a copy of Value; returns the new top node. (Out of line: inlined into a caller that
-    // pushes a constant, the variant's assignment draws a false maybe-uninitialized warning from
-    // g++ 12.)
-    TVMExecutionStackNode* Push(const Variant& Value);
-    TVMExecutionStackNode* Push(Variant&& Value);
+    // Pushes a copy of Value; returns the new top node.
+    TVMExecutionStackNode* Push(const Variant& Value) {
+        std::unique_ptr<TVMExecutionStackNode> N = NewNode();
+        N->FValue = Value;
+        return AddNode(std::move(N));
+    }
+    TVMExecutionStackNode* Push(Variant&& Value) {
+        std::unique_ptr<TVMExecutionStackNode> N = NewNode();
+        N->FValue = std::move(Value);
+        return AddNode(std::move(N));
+    }
+    // Pushes a number (bool, integer or floating point) as Variant(Value) would hold it, without
+    // a temporary Variant.
+    template <VariantNumber T>
+    TVMExecutionStackNode* Push(T Value) {
+        std::unique_ptr<TVMExecutionStackNode> N = NewNode();
+        N->FValue = Value;
+        return AddNode(std::move(N));
+    }
 
     // Removes the top value and returns it; EListError (SListEmpty) on an empty stack.
     Variant Pop() {
         CheckNotEmpty();
-        Variant V(std::move(GetFirst()->FValue));
-        DeleteFirst();
+        Variant V = GetFirst()->FValue.Extract(); // leaves the node as NewNode hands it out
+        DeleteFirstEmptied();
         return V;
+    }
+
+    // Removes every value (the nodes are kept for reuse). The list's own Clear does the same.
+    void Clear() noexcept {
+        while (!IsEmpty()) {
+            GetFirst()->FValue.Clear();
+            DeleteFirstEmptied();
+        }
     }
 
     // A copy of the top value; EListError (SListEmpty) on an empty stack.
@@ -92,7 +114,7 @@ public:
     // A copy of the value at Index (0 is the top).
     Variant GetItem(int Index) const { return GetNode(Index)->FValue; }
     // Replaces the value at Index (0 is the top); the order of the stack does not change.
-    void SetItem(int Index, const Variant& Value);
+    void SetItem(int Index, const Variant& Value) { GetNode(Index)->FValue = Value; }
 
     void Assign(const TPersistent* Source) override;
     void AssignTo(TPersistent* Dest) const override;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <climits>
+#include <typeinfo>
 #include <utility>
 
 #include "kv/gp/gp_virtual_machine.h"
@@ -12,6 +13,9 @@ namespace {
 
 // Steps run between two readings of the clock under elNumberOfMilliseconds.
 constexpr int ClockStride = 16;
+
+constexpr char SNoBatchMachine[] =
+    "The virtual machine cannot run programs over a batch: it is not a TKvVirtualMachine";
 
 // The state a compile leaves when it met a slot outside the instruction set.
 bool IsUndecodable(TExecutionStates State) noexcept {
@@ -43,6 +47,7 @@ void TKvGeneticProgram::SetVM(IKvGPVirtualMachine* Value) {
     FVM = Value;
     FVMComponent = Component;
     FGPMachine = dynamic_cast<TKvGPVirtualMachine*>(Value);
+    FBatchMachine = dynamic_cast<TKvVirtualMachine*>(Value);
     if (FVMComponent != nullptr)
         FVMComponent->FreeNotification(this);
 }
@@ -54,6 +59,7 @@ void TKvGeneticProgram::Notification(TComponent* AComponent, TOperation Operatio
         FVM = nullptr;
         FVMComponent = nullptr;
         FGPMachine = nullptr;
+        FBatchMachine = nullptr;
     }
 }
 
@@ -83,6 +89,35 @@ void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
         FOnInitializeStack(this);
 }
 
+void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
+    // An engine and a machine of the library's own classes override nothing: their work is done
+    // straight from Args, without the argument list and the virtual calls.
+    if (FBatchMachine != nullptr && typeid(*this) == typeid(TKvGeneticProgram) &&
+        (typeid(*FBatchMachine) == typeid(TKvGPVirtualMachine) ||
+         typeid(*FBatchMachine) == typeid(TKvVirtualMachine))) {
+        TKvVirtualMachine& VM = *FBatchMachine;
+        VM.FillStack(Args);
+        VM.TKvVirtualMachine::Initialized();
+        if (FOnInitializeStack)
+            FOnInitializeStack(this);
+        return;
+    }
+    if (FArgsInUse) {
+        InitializeStack(TVarRecList(Args));
+        return;
+    }
+    struct TInUse {
+        TKvGeneticProgram& GP;
+        explicit TInUse(TKvGeneticProgram& Engine) : GP(Engine) { GP.FArgsInUse = true; }
+        ~TInUse() {
+            GP.FArgs.clear(); // keeps the storage, drops copies of the caller's values
+            GP.FArgsInUse = false;
+        }
+    } InUse(*this);
+    FArgs.assign(Args.begin(), Args.end());
+    InitializeStack(FArgs);
+}
+
 void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
     IKvGPVirtualMachine& VM = Machine();
     VM.InitializeStack(Args);
@@ -108,22 +143,27 @@ void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
     ExecuteProgram();
 }
 
-void TKvGeneticProgram::ExecuteProgram() {
-    IKvGPVirtualMachine& VM = Machine();
-    switch (FExecutionLimit) {
+namespace {
+
+// Runs a program under the limit (see ExecuteProgram): Run(N) runs up to N steps, Done() tells
+// whether the machine is finished. Templates, so that a TKvGPVirtualMachine is driven through its
+// final stepping functions, without the interface's virtual calls.
+template <class TRun, class TDone>
+void RunUnderLimit(const TRun& Run, const TDone& Done, TExecutionLimit Limit, int32_t LimitNumber) {
+    switch (Limit) {
     case elNumberOfSteps:
-        if (FLimitNumber > 0) {
-            VM.Execute(FLimitNumber);
+        if (LimitNumber > 0) {
+            Run(LimitNumber);
             return;
         }
         break;
     case elNumberOfMilliseconds:
-        if (FLimitNumber > 0) {
+        if (LimitNumber > 0) {
             using Clock = std::chrono::steady_clock;
             const Clock::time_point Deadline =
-                Clock::now() + std::chrono::milliseconds(FLimitNumber);
-            while (!VM.IsFinished()) {
-                VM.Execute(ClockStride);
+                Clock::now() + std::chrono::milliseconds(LimitNumber);
+            while (!Done()) {
+                Run(ClockStride);
                 if (Clock::now() >= Deadline)
                     return;
             }
@@ -133,8 +173,34 @@ void TKvGeneticProgram::ExecuteProgram() {
     case elNone:
         break;
     }
-    while (!VM.IsFinished())
-        VM.Execute(INT_MAX);
+    while (!Done())
+        Run(INT_MAX);
+}
+
+template <class TMachine>
+void ExecuteUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber) {
+    RunUnderLimit([&VM](int N) { VM.Execute(N); }, [&VM] { return VM.IsFinished(); }, Limit,
+                  LimitNumber);
+}
+
+} // namespace
+
+void TKvGeneticProgram::ExecuteProgram() {
+    IKvGPVirtualMachine& VM = Machine();
+    if (FGPMachine != nullptr)
+        ExecuteUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
+    else
+        ExecuteUnderLimit(VM, FExecutionLimit, FLimitNumber);
+}
+
+void TKvGeneticProgram::ExecuteBatch(TVMBatchStack& Stack) {
+    Machine();
+    if (FBatchMachine == nullptr)
+        throw EGPException(SNoBatchMachine);
+    TKvVirtualMachine& VM = *FBatchMachine;
+    VM.Initialized();
+    RunUnderLimit([&](int N) { VM.ExecuteBatch(Stack, N); }, [&VM] { return VM.IsFinished(); },
+                  FExecutionLimit, FLimitNumber);
 }
 
 TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {

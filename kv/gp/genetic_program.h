@@ -47,6 +47,15 @@
 //                                                             overshoot by up to 16 steps.
 //                        A run without a bound ends, because the machine has no jumps of its own,
 //                        unless instruction callbacks move ExecutionIndex backwards.
+//   ExecuteBatch(Stack)  the opt-in run over a whole data set (TKvVirtualMachine::ExecuteBatch):
+//                        VM->Initialized(), then the machine's compiled program runs over the
+//                        columns of Stack under the same limit as ExecuteProgram (LimitNumber
+//                        steps, no bound, or milliseconds). The caller fills Stack first (for
+//                        example Stack.Clear(); Stack.Push(X) for an input column X) and compiles
+//                        the individual (VM.TryCompile); the stack of row-by-row runs and
+//                        OnInitializeStack are not involved. EGPException when the machine is not
+//                        a TKvVirtualMachine, or (from the machine) when an instruction of the
+//                        program has no OnExecuteBatch.
 //   EvaluateFitness(Item) 0 without OnEvaluateFitness (nothing runs). Otherwise, with
 //                        AutoExecution, ExecuteIndividual(Item) first; then OnEvaluateFitness,
 //                        whose fitness is the result. The callback finds the machine as the run
@@ -57,8 +66,10 @@
 //                        callback still follows, so that it can score the individual as invalid.
 //                        Every other exception passes out, and ExecuteIndividual called directly
 //                        still raises on such a slot. With a TKvGPVirtualMachine this costs no
-//                        exception: the machine's TryCompile is used (a descendant machine that
-//                        changes how an individual compiles overrides TryCompile).
+//                        exception: the machine's TryCompile is used, which runs the machine's
+//                        (virtual) Compile(GA, Item) in its quiet mode, so a descendant machine's
+//                        Compile override takes part here exactly as in a direct
+//                        ExecuteIndividual.
 //
 // Events: OnInitializeStack (Sender = the engine) as above, besides the engine's own. Per
 // individual evaluated with AutoExecution the order is: the machine's stack cleared and refilled,
@@ -75,6 +86,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "kv/ga/engine.h"
@@ -86,6 +98,8 @@
 namespace kv {
 
 class TKvGPVirtualMachine;
+class TKvVirtualMachine;
+class TVMBatchStack;
 
 class TKvGeneticProgram : public TKvGeneticAlgorithm {
 public:
@@ -117,8 +131,15 @@ public:
     void Initialize() override;
     virtual void ExecuteIndividual(TKvGAIndividual* Item);
     virtual void ExecuteProgram();
+    // Runs the machine's compiled program over the columns of Stack (a whole data set at once),
+    // from its first instruction and under the execution limit; see ExecuteBatch above.
+    void ExecuteBatch(TVMBatchStack& Stack);
     virtual void InitializeStack(const TVarRecList& Args);
     virtual void InitializeStack(const TStrings& Args);
+    // InitializeStack({x, y}) without building a new argument list for each call: the arguments
+    // are copied into a list the engine keeps (its storage is reused) and handed to the virtual
+    // InitializeStack(const TVarRecList&), so a descendant's override still takes part.
+    void InitializeStack(std::initializer_list<TVarRec> Args);
 
     using TKvGeneticAlgorithm::EvaluateFitness;
     TGAFitness EvaluateFitness(TKvGAIndividual* Item) override;
@@ -142,6 +163,11 @@ private:
     // compile that does not raise), or nullptr.
     TComponent* FVMComponent = nullptr;
     TKvGPVirtualMachine* FGPMachine = nullptr;
+    TKvVirtualMachine* FBatchMachine = nullptr; // the machine when it can run batches
+    // The reused argument list of InitializeStack(initializer_list), and whether it is in use (a
+    // callback that prepares another run from inside one gets a list of its own).
+    TVarRecList FArgs;
+    bool FArgsInUse = false;
     // Set by EvaluateFitness for the ExecuteIndividual it calls, which takes and clears it: an
     // undecodable individual then skips its run instead of raising.
     bool FSkipUndecodable = false;

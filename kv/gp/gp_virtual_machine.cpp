@@ -120,7 +120,7 @@ bool TKvGPVirtualMachine::TryCompile(const TKvGAIndividual* Item) {
 }
 
 void TKvGPVirtualMachine::Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) {
-    if (TryCompile(GA, Item))
+    if (CompileSlots(GA, Item) || FQuietCompile)
         return;
     // Every code before the first invalid one is valid, so the first invalid code is the culprit.
     // Read it again from the chromosome: a slot wider than 32 bits does not fit the program.
@@ -131,10 +131,21 @@ void TKvGPVirtualMachine::Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndi
         if (Value < 0 || Value >= Count)
             throw EGPException(Format(SUnknownInstruction, std::to_string(Value)));
     }
-    throw EGPException(Format(SUnknownInstruction, "?")); // not reached: TryCompile found one
+    throw EGPException(Format(SUnknownInstruction, "?")); // not reached: CompileSlots found one
 }
 
 bool TKvGPVirtualMachine::TryCompile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) {
+    struct TQuiet {
+        bool& Flag;
+        bool Was;
+        explicit TQuiet(bool& F) : Flag(F), Was(F) { Flag = true; }
+        ~TQuiet() { Flag = Was; }
+    } Quiet(FQuietCompile);
+    Compile(GA, Item); // virtual: a descendant's compile takes part
+    return FExecutionState.Contains(esEncoded);
+}
+
+bool TKvGPVirtualMachine::CompileSlots(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) {
     const TSlotReader Reader = SlotReader(GA, Item);
     FExecutionState.Exclude(esEncoded);
     FExecutionState.Include(esEncoding);

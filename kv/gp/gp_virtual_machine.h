@@ -43,12 +43,25 @@
 //                          instruction "7""). GPProgram is not touched, the finished flags are not
 //                          cleared and esInitialized is not added: call Initialized before running
 //                          (the genetic program engine does).
-//   TryCompile(GA, Item)   Compile without the exception: false after a slot outside the set (state
-//                          and EncodedProgram exactly as Compile leaves them), true otherwise. For
-//                          callers that score undecodable individuals instead of stopping on them.
+//   TryCompile(GA, Item)   Compile without the exception: runs Compile(GA, Item) (virtual, so a
+//                          descendant's override takes part) in a quiet mode in which this class's
+//                          Compile reports a slot outside the set by the state alone (state and
+//                          EncodedProgram exactly as the raising Compile leaves them) instead of
+//                          raising. Returns whether the state then holds esEncoded. For callers
+//                          that score undecodable individuals instead of stopping on them: raising
+//                          and catching an exception costs about a microsecond, and most random
+//                          programs are undecodable. An exception that a descendant's Compile
+//                          raises itself passes out.
 //   The one-argument forms use GeneticAlgorithm; without a bound engine they raise EGPException
 //   "Missing Genetic Program Engine" and change nothing. The GA given to the two-argument forms
 //   need not be the bound one.
+//
+// Extending: to change how an individual compiles, override Compile(GA, Item). The genetic
+// program engine compiles through TryCompile when it scores individuals and through Compile when
+// ExecuteIndividual is called directly; both reach the override. An override that calls this
+// class's Compile and then goes on should check GetExecutionState().Contains(esEncoded): inside a
+// TryCompile the inherited Compile returns after an undecodable slot instead of raising. The quiet
+// mode holds for every compile of this class made during the TryCompile.
 //
 // Binding (SetGeneticAlgorithm): binding another engine stops the free notification from the old
 // one and asks the new one for it; the machine does not own the engine. When the bound engine is
@@ -102,7 +115,7 @@ public:
     void Compile(const TKvGAIndividual* Item) override;
     void Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) override;
     bool TryCompile(const TKvGAIndividual* Item);
-    virtual bool TryCompile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item);
+    bool TryCompile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item);
 
     void DecodeProgram(const TKvGAIndividual* Item) override;
     void DecodeProgram(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) override;
@@ -120,9 +133,13 @@ protected:
 private:
     // The bound engine, or EGPException "Missing Genetic Program Engine".
     const TKvGeneticAlgorithm* BoundEngine() const;
+    // Reads the slots into EncodedProgram; false after a slot outside the set (see Compile).
+    bool CompileSlots(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item);
 
     TKvGeneticAlgorithm* FGeneticAlgorithm = nullptr;
     bool FModuloDecoding = false;
+    // Set while TryCompile runs: Compile reports an undecodable slot by the state alone.
+    bool FQuietCompile = false;
 };
 
 } // namespace kv

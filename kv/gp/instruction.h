@@ -22,8 +22,9 @@
 //   happens. Exceptions from the callbacks pass out unchanged; the machine's step catches them.
 //   A callback must not delete or move the instruction that is running it.
 //
-// Copying: Assign from another instruction copies Name and Comment, not OnExecute, without the
-// uniqueness test, and reports a change; from anything else, the cannot-assign error.
+// Copying: Assign from another instruction copies Name and Comment, not OnExecute (nor
+// OnExecuteBatch), without the uniqueness test, and reports a change; from anything else, the
+// cannot-assign error.
 //
 // The set (TVMInstructionSet)
 //   Its owner is the object given at construction; when that is a TKvVirtualMachine, the set
@@ -66,6 +67,11 @@ public:
 
     const TVMExecuteEvent& GetOnExecute() const noexcept { return FOnExecute; }
     void SetOnExecute(TVMExecuteEvent Value) { FOnExecute = std::move(Value); }
+    // The instruction's behaviour when a program runs over a whole data set at once (see
+    // TKvVirtualMachine::ExecuteBatch): it works on the columns of the batch stack. Optional; a
+    // batch run refuses a program holding an instruction without it.
+    const TVMBatchEvent& GetOnExecuteBatch() const noexcept { return FOnExecuteBatch; }
+    void SetOnExecuteBatch(TVMBatchEvent Value) { FOnExecuteBatch = std::move(Value); }
 
     // The instruction set the instruction belongs to, or nullptr (also when it belongs to a
     // collection that is not an instruction set). SetCollection (inherited) moves it.
@@ -95,6 +101,7 @@ private:
     std::string FName;
     TVMExecuteEvent FOnExecute;
     std::string FComment;
+    TVMBatchEvent FOnExecuteBatch;
     TVMInstructionSet* FSet = nullptr; // kept by the set's Notify
 };
 

@@ -40,15 +40,14 @@ void TKvVirtualMachine::SetEncodedProgram(const TIntegerArray& Value) {
 }
 
 void TKvVirtualMachine::SetExecutionIndex(int32_t Value) noexcept {
-    if (Value == FExecutionIndex)
-        return;
+    // Clamped on every write, also of the value already stored: that index may lie past the end
+    // of a program loaded after it was set (SetEncodedProgram keeps it).
     const int64_t Length = static_cast<int64_t>(FEncodedProgram.size());
     if (Value < -1)
-        FExecutionIndex = -1;
+        Value = -1;
     else if (Value >= Length)
-        FExecutionIndex = static_cast<int32_t>(Length - 1);
-    else
-        FExecutionIndex = Value;
+        Value = static_cast<int32_t>(Length - 1);
+    FExecutionIndex = Value;
 }
 
 // ---- running ----
@@ -98,10 +97,10 @@ KV_NOINLINE bool TKvVirtualMachine::PrepareStep() {
     return true;
 }
 
-KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
+KV_ALWAYS_INLINE bool TKvVirtualMachine::RunStep() {
     FExecutionState.Include(esExecuting);
     int32_t Code;
-    if (FOnExecuting) {
+    if (FOnExecuting) [[unlikely]] {
         FOnExecuting(this);
         // OnExecuting may have replaced the program; a position it no longer has counts as a
         // code outside the set.
@@ -111,13 +110,17 @@ KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
     } else {
         Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
     }
-    if (Code >= 0 && Code < FInstructionSet->GetCount()) {
+    if (static_cast<uint32_t>(Code) < static_cast<uint32_t>(FInstructionSet->GetCount())) {
         try {
             TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+#if defined(__GNUC__)
+            if (Instruction == nullptr) // a collection holds no null items; typeid need not check
+                __builtin_unreachable();
+#endif
             // Plain instructions, the usual case, are run without the virtual call so that
             // Execute is inlined here; descendants get their override. (Comparing the type_info
             // objects can only miss a match, never invent one; a miss takes the virtual call.)
-            if (&typeid(*Instruction) == &typeid(TVMInstruction))
+            if (&typeid(*Instruction) == &typeid(TVMInstruction)) [[likely]]
                 Instruction->TVMInstruction::Execute(FStack.get());
             else
                 Instruction->Execute(FStack.get());
@@ -131,13 +134,19 @@ KV_ALWAYS_INLINE void TKvVirtualMachine::RunStep() {
         FExecutionState.Exclude(esExecuting);
         FExecutionState.Include(esInvalidOperation);
     }
-    if (FOnExecuted)
+    if (FOnExecuted) [[unlikely]]
         FOnExecuted(this);
-    if (static_cast<int64_t>(FExecutionIndex) >= static_cast<int64_t>(FEncodedProgram.size()) - 1 ||
-        !(FExecutionState * FinishedStates).Empty())
+    // One test of the state after the step: a finished flag ends the run; so does an index at or
+    // past the last instruction. Otherwise the index moves on, and the next step may follow
+    // without the checks of Execute when the program is still encoded.
+    const TExecutionStates State = FExecutionState;
+    const int64_t Last = static_cast<int64_t>(FEncodedProgram.size()) - 1;
+    if (static_cast<int64_t>(FExecutionIndex) >= Last || !(State * FinishedStates).Empty()) {
         Finished();
-    else
-        ++FExecutionIndex;
+        return false;
+    }
+    ++FExecutionIndex; // from -1 (written by a callback) or more, so at most Last now
+    return State.Contains(esEncoded);
 }
 
 void TKvVirtualMachine::Execute() {
@@ -153,8 +162,89 @@ void TKvVirtualMachine::Execute(int NumSteps) {
     while (NumSteps > 0 && !IsFinished()) {
         // IsFinished has ruled out esFinished and an index outside the program; only a compile
         // may be due.
-        if (FExecutionState.Contains(esEncoded) || PrepareStep())
-            RunStep();
+        if (!FExecutionState.Contains(esEncoded) && !PrepareStep()) {
+            --NumSteps;
+            continue;
+        }
+        // Steps follow one another here as long as each leaves the machine at an instruction of
+        // an encoded program with no finished flag, which RunStep has just checked.
+        while (RunStep() && --NumSteps > 0) {
+        }
+        --NumSteps;
+    }
+}
+
+// ---- batch runs ----
+
+namespace {
+
+constexpr char SNoBatchCallback[] =
+    "Instruction \"%s\" at position %d has no batch callback (OnExecuteBatch): the program cannot "
+    "run over a batch";
+
+} // namespace
+
+void TKvVirtualMachine::CheckBatchCallbacks() const {
+    const int Count = FInstructionSet->GetCount();
+    for (size_t K = 0; K < FEncodedProgram.size(); ++K) {
+        const int32_t Code = FEncodedProgram[K];
+        if (Code < 0 || Code >= Count)
+            continue; // a code outside the set ends the run when it is reached
+        const TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+        if (!Instruction->GetOnExecuteBatch())
+            throw EGPException(
+                Format(SNoBatchCallback, Instruction->GetDisplayName(), static_cast<int>(K)));
+    }
+}
+
+bool TKvVirtualMachine::RunBatchStep(TVMBatchStack& Stack) {
+    FExecutionState.Include(esExecuting);
+    const int32_t Code = FEncodedProgram[static_cast<size_t>(FExecutionIndex)];
+    if (static_cast<uint32_t>(Code) < static_cast<uint32_t>(FInstructionSet->GetCount())) {
+        try {
+            const TVMInstruction* Instruction = FInstructionSet->GetItemUnchecked(Code);
+            const TVMBatchEvent& Callback = Instruction->GetOnExecuteBatch();
+            if (!Callback) // taken away by a callback of the run
+                throw EGPException(Format(SNoBatchCallback, Instruction->GetDisplayName(),
+                                          static_cast<int>(FExecutionIndex)));
+            Callback(Stack);
+        } catch (const std::exception& E) {
+            FExecutionState.Exclude(esExecuting);
+            FExecutionState.Include(esError);
+            if (FOnError)
+                FOnError(this, E);
+        }
+    } else {
+        FExecutionState.Exclude(esExecuting);
+        FExecutionState.Include(esInvalidOperation);
+    }
+    const TExecutionStates State = FExecutionState;
+    const int64_t Last = static_cast<int64_t>(FEncodedProgram.size()) - 1;
+    if (static_cast<int64_t>(FExecutionIndex) >= Last || !(State * FinishedStates).Empty()) {
+        Finished();
+        return false;
+    }
+    ++FExecutionIndex;
+    return State.Contains(esEncoded);
+}
+
+void TKvVirtualMachine::ExecuteBatch(TVMBatchStack& Stack, int NumSteps) {
+    bool Checked = false;
+    while (NumSteps > 0 && !IsFinished()) {
+        if (!FExecutionState.Contains(esEncoded)) {
+            Compile();
+            Checked = false;
+            if (!AddressesInstruction(FExecutionIndex)) {
+                Finished();
+                return;
+            }
+        }
+        if (!Checked) {
+            CheckBatchCallbacks();
+            Checked = true;
+        }
+        while (RunBatchStep(Stack) && --NumSteps > 0) {
+        }
         --NumSteps;
     }
 }
@@ -229,6 +319,10 @@ void TKvVirtualMachine::Initialize(const TIntegerArray& AProgram, const TStrings
 }
 
 void TKvVirtualMachine::InitializeStack(const TVarRecList& Args) {
+    FillStack(Args);
+}
+
+void TKvVirtualMachine::FillStack(std::span<const TVarRec> Args) {
     FStack->Clear();
     Variant Value;
     for (const TVarRec& Arg : Args)

@@ -66,8 +66,30 @@
 //     interfaces push nothing. InitializeStack(list of texts) loads the list (line 0 on top, every
 //     value a string) and calls OnInitialize. Neither touches the state, the index or the program.
 //
-// ExecutionIndex writes: an unchanged value does nothing; below -1 stores -1; at or past the end of
-// EncodedProgram stores its length - 1 (so -1 for an empty program); anything else is stored.
+// Batch runs (ExecuteBatch(Stack, N), opt-in)
+//   Run the encoded program over a whole data set at once: Stack (kv/gp/batch_stack.h) holds
+//   columns of values, one value per data row, and each step calls the instruction's
+//   OnExecuteBatch callback with the columns. One batch run computes for every row what a
+//   row-by-row run computes for that row, as long as each instruction's batch callback does to the
+//   columns what its OnExecute does to single values (the helpers of batch_stack.h do, for the
+//   usual arithmetic and stack instructions).
+//   Before the first step the program is compiled if it needs to be (as a step would), then every
+//   instruction of the program is checked: one without an OnExecuteBatch callback makes the run
+//   raise EGPException naming it and its position, before anything runs. Steps then follow the
+//   rules of Execute(N) (at most N steps, from ExecutionIndex, ending at the last instruction,
+//   Finished, OnFinished, ExecutionIndex left as a row-by-row run leaves it), except that:
+//   OnExecuting and OnExecuted are not called (they belong to row-by-row steps, and may redirect
+//   them), instructions without a batch callback of their own are not handed to
+//   OnExecuteInstruction, and a TVMInstruction descendant's Execute override is not used. An
+//   exception from a batch callback ends the run like a failing step: esError, OnError, Finished.
+//   A code outside the instruction set ends it with esInvalidOperation. The callbacks see only the
+//   columns, so they cannot move ExecutionIndex: a batch run has no jumps. ExecuteBatch does not
+//   touch the row-by-row stack.
+//
+// ExecutionIndex writes: the value is clamped first, then stored: below -1 becomes -1; at or past
+// the end of EncodedProgram its length - 1 (so -1 for an empty program). Clamping comes first so
+// that an index a longer program left behind (SetEncodedProgram does not move it) is brought into
+// the new program even by writing the same value again.
 //
 // Callbacks (Sender is always the machine), in the order of a step: OnExecuting; the instruction's
 // OnExecute or, for an instruction without one, OnExecuteInstruction (or OnError when it raised);
@@ -90,9 +112,12 @@
 // Not thread-safe: a machine, its instructions and its callbacks are used from one thread.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
+#include <span>
 
+#include "kv/gp/batch_stack.h"
 #include "kv/gp/execution_stack.h"
 #include "kv/gp/instruction.h"
 #include "kv/gp/vm_events.h"
@@ -148,6 +173,8 @@ public:
     // Runs OnExecuteInstruction(this, Stack, Item) if assigned; the instructions without a callback
     // of their own come here.
     void Execute(TVMExecutionStack* Stack, TVMInstruction* Item);
+    // Runs up to NumSteps steps over the columns of Stack; see "Batch runs" above.
+    void ExecuteBatch(TVMBatchStack& Stack, int NumSteps = INT_MAX);
     bool IsFinished() const final {
         return !AddressesInstruction(FExecutionIndex) ||
                !(FExecutionState * FinishedStates).Empty();
@@ -161,6 +188,11 @@ public:
     void Initialize(const TIntegerArray& AProgram, const TStrings& Args) override;
     void InitializeStack(const TVarRecList& Args) override;
     void InitializeStack(const TStrings& Args) override;
+    // What InitializeStack(argument list) does here, for any sequence of arguments and without the
+    // virtual call: the stack is cleared and filled from Args, then OnInitialize. A descendant's
+    // override of InitializeStack is not consulted (the genetic-program engine calls this only on
+    // machines of this library's own classes, which override nothing).
+    void FillStack(std::span<const TVarRec> Args);
     void Initialized() override;
 
     // ---- hooks ----
@@ -204,9 +236,13 @@ private:
         return Index >= 0 && Index < static_cast<int64_t>(FEncodedProgram.size());
     }
     // A step in two halves: PrepareStep does the checks that may end the step early (false),
-    // RunStep runs the instruction at ExecutionIndex (which must address one).
+    // RunStep runs the instruction at ExecutionIndex (which must address one) and tells whether
+    // the next step may run without PrepareStep's checks.
     bool PrepareStep();
-    void RunStep();
+    bool RunStep();
+    // ExecuteBatch's step and its check of the batch callbacks.
+    bool RunBatchStep(TVMBatchStack& Stack);
+    void CheckBatchCallbacks() const;
     template <class TArgs>
     void InitializeFromNames(const TStrings& AProgram, const TArgs& Args);
     template <class TArgs>

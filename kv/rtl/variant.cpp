@@ -56,7 +56,7 @@ const char* VarTypeName(TVarType Type) noexcept {
     return "Unknown";
 }
 
-int64_t Variant::AsInt64() const {
+int64_t Variant::ConvertToInt64() const {
     switch (VarType()) {
     case varEmpty:
         return 0;
@@ -88,7 +88,7 @@ int64_t Variant::AsInt64() const {
     CannotConvert(*this, varInt64);
 }
 
-int32_t Variant::AsInteger() const {
+int32_t Variant::ConvertToInteger() const {
     int64_t R;
     try {
         R = AsInt64();
@@ -100,7 +100,7 @@ int32_t Variant::AsInteger() const {
     return static_cast<int32_t>(R);
 }
 
-double Variant::AsDouble() const {
+double Variant::ConvertToDouble() const {
     switch (VarType()) {
     case varEmpty:
         return 0;
@@ -124,7 +124,7 @@ double Variant::AsDouble() const {
     CannotConvert(*this, varDouble);
 }
 
-bool Variant::AsBoolean() const {
+bool Variant::ConvertToBoolean() const {
     switch (VarType()) {
     case varEmpty:
         return false;

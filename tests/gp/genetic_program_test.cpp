@@ -290,6 +290,60 @@ TEST(GeneticProgram, OnlyTheUndecodableSlotIsForgiven) {
               "Unknown instruction \"1\"");
 }
 
+namespace {
+
+// Compiles every slot, reading a value outside the set modulo the set's size.
+class TWrappingMachine : public TKvGPVirtualMachine {
+public:
+    using TKvGPVirtualMachine::Compile;
+    using TKvGPVirtualMachine::TKvGPVirtualMachine;
+    int Compiles = 0;
+    void Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item) override {
+        ++Compiles;
+        const int Size = GA->GetGenes()->GetItem(0)->GetSize();
+        const int Count = GetInstructionSet()->GetCount();
+        TIntegerArray Codes;
+        for (int K = 0; K + Size <= Item->GetBits()->GetSize(); K += Size)
+            Codes.push_back(Item->GetBits()->GetAsInteger(K, Size) % Count);
+        SetEncodedProgram(Codes);
+        SetExecutionIndex(0);
+    }
+};
+
+} // namespace
+
+TEST(GeneticProgram, MachineCompileOverrideTakesPartOnEveryPath) {
+    TWrappingMachine VM;
+    TKvGeneticProgram GP;
+    Names Log;
+    for (int I = 0; I < 5; ++I)
+        VM.GetInstructionSet()->Add()->SetName(InstrName(I));
+    VM.SetOnExecuteInstruction([&](TObject*, TVMExecutionStack*, TVMInstruction* Item) {
+        Log.push_back(Item->GetName());
+    });
+    GP.SetVM(&VM);
+    VM.SetGeneticAlgorithm(&GP);
+    GP.SetGeneSize(9);
+    TKvGAIndividual* Item = GP.GetPopulation()->Add();
+    const int Slots[] = {3, 6, 1}; // 6 is outside the set of five; the machine reads it as 1
+    for (int K = 0; K < 3; ++K)
+        Item->GetBits()->SetAsInteger(3 * K, 3, Slots[K]);
+    GP.SetAutoExecution(true);
+    GP.SetOnEvaluateFitness(
+        [&](TObject*, TKvGAIndividual*, TGAFitness& F) { F = static_cast<double>(Log.size()); });
+
+    GP.EvaluateFitness(); // the population's evaluation, as Initialize and Evolve score it
+    EXPECT_EQ(VM.Compiles, 1);
+    const Names Scored = Log;
+    EXPECT_EQ(Scored, (Names{"i3", "i1", "i1"}));
+    EXPECT_EQ(Item->GetFitness(), 3);
+
+    Log.clear();
+    GP.ExecuteIndividual(Item);
+    EXPECT_EQ(VM.Compiles, 2);
+    EXPECT_EQ(Log, Scored);
+}
+
 TEST(GeneticProgram, MachineAndEngineMayBeDestroyedInEitherOrder) {
     auto VM = std::make_unique<TKvGPVirtualMachine>();
     TKvGeneticProgram GP;

@@ -200,6 +200,20 @@ TEST(VirtualMachine, ExecutionIndexIsClampedAndRedirectsTheRun) {
     });
     VM.Execute(10);
     EXPECT_EQ(M.Trace, (Log{"i0", "i1", "i3", "finished"}));
+
+    // A longer program left the index at 4 and a program of four is loaded without moving it:
+    // writing 4 (its Count) clamps to 3 although the stored index already reads 4, so the last
+    // instruction still runs.
+    VM.SetEncodedProgram({0, 0, 0, 0, 0, 0});
+    VM.Initialized();
+    VM.SetExecutionIndex(4);
+    VM.SetEncodedProgram({0, 0, 0, 2});
+    ASSERT_EQ(VM.GetExecutionIndex(), 4);
+    VM.SetExecutionIndex(4);
+    EXPECT_EQ(VM.GetExecutionIndex(), 3);
+    M.Trace.clear();
+    VM.Execute(10);
+    EXPECT_EQ(M.Trace, (Log{"i2", "finished"}));
 }
 
 TEST(VirtualMachine, ProgramChangesEmptyTheStateAndForceACompile) {
