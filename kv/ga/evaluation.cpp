@@ -5,6 +5,7 @@
 namespace kv {
 
 TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     TGAFitness Fitness = 0;
     if (FOnEvaluateFitness)
         FOnEvaluateFitness(this, Item, Fitness);
@@ -12,6 +13,7 @@ TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
 }
 
 void TKvCustomGeneticAlgorithm::EvaluateFitness() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     TKvGAPopulation* Population = GetPopulation();
     const int Count = Population->GetCount();
     if (Count == 0) {

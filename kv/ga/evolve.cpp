@@ -6,6 +6,7 @@
 namespace kv {
 
 void TKvCustomGeneticAlgorithm::Initialize() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     FInitialized = false;
     TKvGAPopulation* Population = GetPopulation();
     while (Population->GetCount() < FInitialPopulation)
@@ -23,6 +24,7 @@ void TKvCustomGeneticAlgorithm::Initialize() {
 }
 
 void TKvCustomGeneticAlgorithm::Evolve() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (!FInitialized)
         Initialize();
     if (GetPopulation()->GetCount() == 0)
@@ -59,6 +61,7 @@ void TKvCustomGeneticAlgorithm::Evolve() {
 }
 
 int32_t TKvCustomGeneticAlgorithm::Evolve(int32_t Generations) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     const int32_t Start = FGeneration;
     for (int32_t G = 0; G < Generations; ++G) {
         Evolve();

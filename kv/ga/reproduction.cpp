@@ -6,6 +6,7 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     InitializeChild(Parent1, Parent2, Child);
     if (FOperations.Contains(goCrossover))
         Crossover(Parent1, Parent2, Child, nullptr);
@@ -19,6 +20,7 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     InitializeChild(Parent1, Parent2, Child1);
     InitializeChild(Parent2, Parent1, Child2);
     if (FOperations.Contains(goCrossover))
@@ -42,6 +44,7 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                                 TKvGAIndividual* Child) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     Child->Assign(Parent1);
     if (FOnInitializeChild)
         FOnInitializeChild(this, Parent1, Parent2, Child);
@@ -70,6 +73,7 @@ int32_t TKvCustomGeneticAlgorithm::CrossoverPoint(int32_t BitCount) {
 
 void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoCrossover = Random() < FCrossoverProbability;
     if (!DoCrossover && !FOnCrossover)
         return;
@@ -88,6 +92,7 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
 }
 
 bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoMutation = true;
     if (FOnMutation)
         FOnMutation(this, Item, DoMutation);
@@ -97,6 +102,7 @@ bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
 }
 
 bool TKvCustomGeneticAlgorithm::Invert(TKvGAIndividual* Item) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoInversion = Random() < FInversionProbability;
     if (FOnInversion)
         FOnInversion(this, Item, DoInversion);

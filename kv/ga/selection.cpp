@@ -54,6 +54,7 @@ void TKvCustomGeneticAlgorithm::InstallSelectionRoutine(TGASelectionMethod Metho
 }
 
 TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Population) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (!FOnSelection)
         throw EGAException(SNoSelectionFunction);
     TKvGAIndividual* Parent = nullptr;
@@ -67,12 +68,14 @@ TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Popula
 
 void TKvCustomGeneticAlgorithm::SelectRandom(TObject* /*Sender*/, TKvGAPopulation* Population,
                                              TKvGAIndividual*& Parent) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     // Random(0) is 0, so an empty population ends in the list's index error.
     Parent = Population->GetItem(Random(Population->GetCount()));
 }
 
 void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation* Population,
                                                TKvGAIndividual*& Parent) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (FMinFitness == FMaxFitness) {
         SelectRandom(Sender, Population, Parent);
         return;
@@ -107,6 +110,7 @@ void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation*
 
 void TKvCustomGeneticAlgorithm::SelectTournament(TObject* Sender, TKvGAPopulation* Population,
                                                  TKvGAIndividual*& Parent) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     SelectRandom(Sender, Population, Parent);
     for (int32_t I = 1; I < FTournamentField; ++I) {
         TKvGAIndividual* Challenger = nullptr;
@@ -118,6 +122,7 @@ void TKvCustomGeneticAlgorithm::SelectTournament(TObject* Sender, TKvGAPopulatio
 void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
                                                            TKvGAPopulation* Population,
                                                            TKvGAIndividual*& Parent) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     SelectRandom(Sender, Population, Parent);
     for (int32_t I = 1; I < FTournamentField; ++I) {
         TKvGAIndividual* Challenger = nullptr;
@@ -128,6 +133,7 @@ void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
 
 void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* Population,
                                               TKvGAIndividual*& Parent) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (FMinFitness == FMaxFitness) {
         SelectRandom(Sender, Population, Parent);
         return;

@@ -176,16 +176,14 @@ TRandomSource& ThreadRandomSource() {
     return Bound != nullptr ? *Bound : OwnSource();
 }
 
-TRandomSourceBinding::TRandomSourceBinding(TRandomSource* Source) : FBound(Source != nullptr) {
-    if (FBound) {
-        FPrevious = CurrentSource;
-        CurrentSource = Source;
-    }
+void TRandomSourceBinding::Bind(TRandomSource* Source) noexcept {
+    FBound = true;
+    FPrevious = CurrentSource;
+    CurrentSource = Source;
 }
 
-TRandomSourceBinding::~TRandomSourceBinding() {
-    if (FBound)
-        CurrentSource = FPrevious;
+void TRandomSourceBinding::Unbind() noexcept {
+    CurrentSource = FPrevious;
 }
 
 uint64_t MutationThreshold(double P) {

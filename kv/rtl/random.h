@@ -121,14 +121,25 @@ TRandomSource& ThreadRandomSource();
 // one current again when it ends (also when an exception passes). A null source leaves the current
 // source as it is. Bindings nest; they must end in the reverse order of their starts, which scoped
 // objects do by themselves. The binding does not own the source.
+// A null binding is a test of a pointer and is inlined, so code may bind an optional source at the
+// entry of every operation at next to no cost.
 class TRandomSourceBinding {
 public:
-    explicit TRandomSourceBinding(TRandomSource* Source);
-    ~TRandomSourceBinding();
+    explicit TRandomSourceBinding(TRandomSource* Source) noexcept {
+        if (Source != nullptr)
+            Bind(Source);
+    }
+    ~TRandomSourceBinding() {
+        if (FBound)
+            Unbind();
+    }
     TRandomSourceBinding(const TRandomSourceBinding&) = delete;
     TRandomSourceBinding& operator=(const TRandomSourceBinding&) = delete;
 
 private:
+    void Bind(TRandomSource* Source) noexcept;
+    void Unbind() noexcept;
+
     TRandomSource* FPrevious = nullptr;
     bool FBound = false;
 };
