@@ -180,6 +180,12 @@ struct TCheckpointRecord {
     int32_t FittestIndex = -1;
     std::optional<TRandomSource::TState> RandomState;
     std::vector<double> Fitness;
+    // The range of each gene of the document, in order (the numeric kinds only carry one).
+    struct TRange {
+        bool Numeric;
+        double MinValue, MaxValue;
+    };
+    std::vector<TRange> GeneRanges;
 };
 
 TCheckpointRecord ReadCheckpoint(IXMLGeneticAlgorithm& GAXML, IXMLNode& Checkpoint) {
@@ -213,6 +219,10 @@ TCheckpointRecord ReadCheckpoint(IXMLGeneticAlgorithm& GAXML, IXMLNode& Checkpoi
     std::shared_ptr<IXMLGADomainType> Domain = detail::FindChild<IXMLGADomainType>(GAXML, "Domain");
     std::shared_ptr<IXMLChromosomes> Chromosomes =
         Domain ? detail::FindChild<IXMLChromosomes>(*Domain, "Chromosomes") : nullptr;
+    if (std::shared_ptr<IXMLGenoType> GenoType =
+            Domain ? detail::FindChild<IXMLGenoType>(*Domain, "GenoType") : nullptr)
+        for (const detail::TGeneRecord& G : detail::ReadGenoType(*GenoType).Genes)
+            R.GeneRanges.push_back({G.Numeric, G.MinValue, G.MaxValue});
     const int Count = Chromosomes ? Chromosomes->GetCount() : 0;
     R.Fitness.reserve(static_cast<size_t>(Count));
     for (int I = 0; I < Count; ++I) {
@@ -364,6 +374,15 @@ void TKvCustomGeneticAlgorithm::LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXM
     FInitialized = R.Initialized;
     FInitialPopulation = R.InitialPopulation;
     FOperations = R.Operations;
+    // The genes' ranges as they were: loading a settings document gives each gene the default
+    // range of its kind and size, which need not be the one the run decoded its genes with.
+    TKvGAGenes* Genes = GetGenes();
+    for (int I = 0; I < Genes->GetCount() && static_cast<size_t>(I) < R.GeneRanges.size(); ++I)
+        if (R.GeneRanges[static_cast<size_t>(I)].Numeric) {
+            TKvGAGene* Gene = Genes->GetItem(I);
+            Gene->FMinValue = R.GeneRanges[static_cast<size_t>(I)].MinValue;
+            Gene->FMaxValue = R.GeneRanges[static_cast<size_t>(I)].MaxValue;
+        }
     TKvGAPopulation* Population = GetPopulation();
     const int Count = Population->GetCount();
     for (int I = 0; I < Count && static_cast<size_t>(I) < R.Fitness.size(); ++I)

@@ -42,6 +42,7 @@ void SetUpRun(TKvGeneticAlgorithm& E, TGASelectionMethod Method, uint64_t Seed) 
         Gene->SetGeneType(gtInteger);
         Gene->SetSize(8);
     }
+    E.GetGenes()->GetItem(1)->SetMinValue(20); // a range that loading a settings document resets
     TKvGAGene* Colour = E.GetGenes()->Add();
     Colour->SetName("Colour");
     Colour->SetGeneType(gtEnumeration);
