@@ -114,7 +114,10 @@
 //       MutationProbability, ElitistPercent
 //                               the floating-point settings in double precision: these win over
 //                               the single-precision values of the settings document
-//       MaxFitness, MinFitness, AvgFitness, FitnessSum, FittestIndex (-1 for none)
+//       MaxFitness, MinFitness, AvgFitness, FitnessSum, FittestIndex (-1 for none): the
+//                               statistics, for readers; loading makes them again from the
+//                               fitness values (bit for bit the same) unless the population is
+//                               empty
 //       RandomState             only for an engine with a stream of its own (SetRandomSeed):
 //         Position              the values of the current block already handed out (0..256)
 //         Words                 the 32 lane words the block was generated from, in hexadecimal

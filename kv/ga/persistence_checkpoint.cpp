@@ -268,7 +268,7 @@ void TKvCustomGeneticAlgorithm::SaveCheckpointToXML(IXMLGeneticAlgorithm& GAXML)
     Checkpoint->SetChildAsDouble("MaxFitness", FMaxFitness);
     Checkpoint->SetChildAsDouble("MinFitness", FMinFitness);
     Checkpoint->SetChildAsDouble("AvgFitness", FAvgFitness);
-    Checkpoint->SetChildAsDouble("FitnessSum", FFitnessSum);
+    Checkpoint->SetChildAsDouble("FitnessSum", GetFitnessSum());
     int FittestIndex = -1;
     if (FFittestIndividual != nullptr &&
         FFittestIndividual->TCollectionItem::GetCollection() == Population)
@@ -387,13 +387,20 @@ void TKvCustomGeneticAlgorithm::LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXM
     const int Count = Population->GetCount();
     for (int I = 0; I < Count && static_cast<size_t>(I) < R.Fitness.size(); ++I)
         Population->GetItemUnchecked(I)->FFitness = R.Fitness[static_cast<size_t>(I)];
-    FMaxFitness = R.MaxFitness;
-    FMinFitness = R.MinFitness;
-    FAvgFitness = R.AvgFitness;
-    FFitnessSum = R.FitnessSum;
-    FFittestIndividual = R.FittestIndex >= 0 && R.FittestIndex < Count
-                             ? Population->GetItem(R.FittestIndex)
-                             : nullptr;
+    if (Count > 0) {
+        // The statistics are made again from the fitness values by the code that made them from
+        // the same values in the same order: the same numbers to the last bit, and the engine's
+        // own form of them (a sum that overflowed is kept scaled) comes back with them.
+        CalculateStatistics();
+    } else {
+        FMaxFitness = R.MaxFitness;
+        FMinFitness = R.MinFitness;
+        FAvgFitness = R.AvgFitness;
+        FFitnessSum = R.FitnessSum;
+        FFitnessSumScale = 0;
+        FAllScoredAlike = true;
+        FFittestIndividual = nullptr;
+    }
     // The previous generation is made again by the next Evolve, as a copy of the population:
     // what matters of it is only its size, the number of children the next generation breeds.
     FPreviousGeneration.reset();
