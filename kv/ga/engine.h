@@ -88,16 +88,19 @@
 //
 // Random stream. By default every random draw comes from the calling thread's current random
 // source (kv/rtl/random.h), which the engine never seeds. SetRandomSeed gives the engine a stream
-// of its own: from then on every public operation (Initialize, Evolve, EvaluateFitness,
-// Reproduce, the selection routines and the operators, and the program runs of a genetic program)
-// binds that stream as the thread's current source for its duration, so every draw inside it,
-// kv::Random() in the caller's callbacks included, comes from the engine's stream, and the previous
-// source is current again when the operation ends, on every path. Two engines with streams of their
-// own therefore give the same results whether they run alone or interleaved on one thread. The
-// stream is created by the first SetRandomSeed, belongs to the engine and lives as long as it (so
-// a callback may reseed or drop it safely); its whole state is read and restored through
-// GetRandomSource(). Without an own stream a binding costs a test of a null pointer; with one, a
-// pointer exchange per operation (not per draw).
+// of its own: from then on every public operation (Initialize, Evolve, EvaluateFitness, Reproduce
+// with the operators it applies, parent selection through SelectParent, and the program runs of a
+// genetic program) binds that stream as the thread's current source for its duration, so every
+// draw inside it, kv::Random() in the caller's callbacks included, comes from the engine's stream,
+// and the previous source is current again when the operation ends, on every path. Two engines
+// with streams of their own therefore give the same results whether they run alone or interleaved
+// on one thread. The stream is created by the first SetRandomSeed, belongs to the engine and lives
+// as long as it (so a callback may reseed or drop it safely); its whole state is read and restored
+// through GetRandomSource(). The protected operators (InitializeChild, Crossover, Mutate, Invert)
+// and the built-in selection routines run inside those operations; a descendant that calls one
+// from its own code outside them binds the stream first (BindRandomSource). Cost: the per-child
+// operations (Reproduce, SelectParent, EvaluateFitness(Item)) test a flag; with an own stream an
+// operation exchanges a pointer on entry and on exit (not per draw).
 //
 // Checkpoints (SaveCheckpoint, LoadCheckpoint): see kv/ga/persistence.h.
 //
@@ -341,6 +344,13 @@ protected:
     // Makes the engine's own stream (if any) the thread's current source until the result ends.
     TRandomSourceBinding BindRandomSource() const noexcept {
         return TRandomSourceBinding(FOwnStream ? FRandomSource.get() : nullptr);
+    }
+    // True when the engine has its own stream and it is not the thread's current source. The
+    // operations a generation calls per child start with
+    //     if (MustBindRandomSource()) [[unlikely]] { bind; return <this operation, qualified>; }
+    // so that without an own stream they pay a test of a flag, not a binding.
+    bool MustBindRandomSource() const noexcept {
+        return FOwnStream && &ThreadRandomSource() != FRandomSource.get();
     }
 
     // ---- factories (called on first access to Genes / Population, and for the previous

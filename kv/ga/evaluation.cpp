@@ -16,7 +16,10 @@ constexpr int OverflowScale = 64;
 } // namespace
 
 TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
-    const TRandomSourceBinding Bound = BindRandomSource();
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::EvaluateFitness(Item);
+    }
     TGAFitness Fitness = 0;
     if (FOnEvaluateFitness)
         FOnEvaluateFitness(this, Item, Fitness);

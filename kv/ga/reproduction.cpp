@@ -6,7 +6,10 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child) {
-    const TRandomSourceBinding Bound = BindRandomSource();
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child);
+    }
     InitializeChild(Parent1, Parent2, Child);
     if (FOperations.Contains(goCrossover))
         Crossover(Parent1, Parent2, Child, nullptr);
@@ -20,7 +23,10 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
-    const TRandomSourceBinding Bound = BindRandomSource();
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child1, Child2);
+    }
     InitializeChild(Parent1, Parent2, Child1);
     InitializeChild(Parent2, Parent1, Child2);
     if (FOperations.Contains(goCrossover))
@@ -44,7 +50,6 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                                 TKvGAIndividual* Child) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     Child->Assign(Parent1);
     if (FOnInitializeChild)
         FOnInitializeChild(this, Parent1, Parent2, Child);
@@ -73,7 +78,6 @@ int32_t TKvCustomGeneticAlgorithm::CrossoverPoint(int32_t BitCount) {
 
 void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoCrossover = Random() < FCrossoverProbability;
     if (!DoCrossover && !FOnCrossover)
         return;
@@ -92,7 +96,6 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
 }
 
 bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoMutation = true;
     if (FOnMutation)
         FOnMutation(this, Item, DoMutation);
@@ -102,7 +105,6 @@ bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
 }
 
 bool TKvCustomGeneticAlgorithm::Invert(TKvGAIndividual* Item) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     bool DoInversion = Random() < FInversionProbability;
     if (FOnInversion)
         FOnInversion(this, Item, DoInversion);

@@ -56,7 +56,10 @@ void TKvCustomGeneticAlgorithm::InstallSelectionRoutine(TGASelectionMethod Metho
 }
 
 TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Population) {
-    const TRandomSourceBinding Bound = BindRandomSource();
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::SelectParent(Population);
+    }
     if (!FOnSelection)
         throw EGAException(SNoSelectionFunction);
     TKvGAIndividual* Parent = nullptr;
@@ -70,14 +73,12 @@ TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Popula
 
 void TKvCustomGeneticAlgorithm::SelectRandom(TObject* /*Sender*/, TKvGAPopulation* Population,
                                              TKvGAIndividual*& Parent) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     // Random(0) is 0, so an empty population ends in the list's index error.
     Parent = Population->GetItem(Random(Population->GetCount()));
 }
 
 void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation* Population,
                                                TKvGAIndividual*& Parent) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     if (FAllScoredAlike) {
         SelectRandom(Sender, Population, Parent);
         return;
@@ -116,7 +117,6 @@ void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation*
 
 void TKvCustomGeneticAlgorithm::SelectTournament(TObject* Sender, TKvGAPopulation* Population,
                                                  TKvGAIndividual*& Parent) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     SelectRandom(Sender, Population, Parent);
     for (int32_t I = 1; I < FTournamentField; ++I) {
         TKvGAIndividual* Challenger = nullptr;
@@ -128,7 +128,6 @@ void TKvCustomGeneticAlgorithm::SelectTournament(TObject* Sender, TKvGAPopulatio
 void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
                                                            TKvGAPopulation* Population,
                                                            TKvGAIndividual*& Parent) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     SelectRandom(Sender, Population, Parent);
     for (int32_t I = 1; I < FTournamentField; ++I) {
         TKvGAIndividual* Challenger = nullptr;
@@ -139,7 +138,6 @@ void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
 
 void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* Population,
                                               TKvGAIndividual*& Parent) {
-    const TRandomSourceBinding Bound = BindRandomSource();
     if (FAllScoredAlike) {
         SelectRandom(Sender, Population, Parent);
         return;

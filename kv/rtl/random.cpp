@@ -176,14 +176,10 @@ TRandomSource& ThreadRandomSource() {
     return Bound != nullptr ? *Bound : OwnSource();
 }
 
-void TRandomSourceBinding::Bind(TRandomSource* Source) noexcept {
-    FBound = true;
-    FPrevious = CurrentSource;
+TRandomSource* TRandomSourceBinding::Exchange(TRandomSource* Source) noexcept {
+    TRandomSource* Previous = CurrentSource;
     CurrentSource = Source;
-}
-
-void TRandomSourceBinding::Unbind() noexcept {
-    CurrentSource = FPrevious;
+    return Previous;
 }
 
 uint64_t MutationThreshold(double P) {

@@ -122,26 +122,28 @@ TRandomSource& ThreadRandomSource();
 // source as it is. Bindings nest; they must end in the reverse order of their starts, which scoped
 // objects do by themselves. The binding does not own the source.
 // A null binding is a test of a pointer and is inlined, so code may bind an optional source at the
-// entry of every operation at next to no cost.
+// entry of every operation at next to no cost: the binding keeps only the two pointers, which the
+// compiler can hold in registers (nothing takes the binding's address).
 class TRandomSourceBinding {
 public:
-    explicit TRandomSourceBinding(TRandomSource* Source) noexcept {
+    explicit TRandomSourceBinding(TRandomSource* Source) noexcept : FSource(Source) {
         if (Source != nullptr)
-            Bind(Source);
+            FPrevious = Exchange(Source);
     }
     ~TRandomSourceBinding() {
-        if (FBound)
-            Unbind();
+        if (FSource != nullptr)
+            Exchange(FPrevious);
     }
     TRandomSourceBinding(const TRandomSourceBinding&) = delete;
     TRandomSourceBinding& operator=(const TRandomSourceBinding&) = delete;
 
 private:
-    void Bind(TRandomSource* Source) noexcept;
-    void Unbind() noexcept;
+    // Makes Source the bound source of the calling thread (nullptr: none) and returns the one
+    // bound before.
+    static TRandomSource* Exchange(TRandomSource* Source) noexcept;
 
+    TRandomSource* FSource;
     TRandomSource* FPrevious = nullptr;
-    bool FBound = false;
 };
 
 // A uniform double in [0, 1) from the calling thread's current source.
