@@ -153,6 +153,16 @@ void TKvCustomGeneticAlgorithm::SetCrossoverMethod(TGACrossoverMethod Value) noe
         FCrossoverMethod = Value;
 }
 
+void TKvCustomGeneticAlgorithm::SetCrossoverKind(TGACrossoverKind Value) noexcept {
+    if (Value >= ckOnePoint && Value <= ckUniform)
+        FCrossoverKind = Value;
+}
+
+void TKvCustomGeneticAlgorithm::SetMutationMode(TGAMutationMode Value) noexcept {
+    if (Value == mmPerBit || Value == mmGeometric)
+        FMutationMode = Value;
+}
+
 void TKvCustomGeneticAlgorithm::SetGeneSize(int32_t Value) {
     if (Value < 0)
         throw EGAException(Format("Gene size must not be negative: %i", Value));

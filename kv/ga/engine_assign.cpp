@@ -29,6 +29,8 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     FCrossoverMethod = S->FCrossoverMethod;
     FUseFitnessCutoff = S->FUseFitnessCutoff;
     FUseDiversityLimit = S->FUseDiversityLimit;
+    FCrossoverKind = S->FCrossoverKind;
+    FMutationMode = S->FMutationMode;
     SetSelectionMethod(S->FSelectionMethod);
     // The stream goes with the rest: a source with a stream of its own gives the copy one in the
     // same state, a source without one leaves the copy drawing from the thread's source.

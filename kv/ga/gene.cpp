@@ -1,5 +1,6 @@
 #include "kv/ga/gene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -76,6 +77,10 @@ void TKvGAGene::Assign(const TPersistent* Source) {
     FMaxValue = S->FMaxValue;
     FMinValue = S->FMinValue;
     FPreserveSignBit = S->FPreserveSignBit;
+    FUseRealInterval = S->FUseRealInterval;
+    FGrayCode = S->FGrayCode;
+    FRealLow = S->FRealLow;
+    FRealHigh = S->FRealHigh;
     Changed(false);
     // A copied Size must not leave the genes after this one overlapping it: re-lay them (and let
     // the engine grow its chromosomes) as a size change would, without touching the copied range.
@@ -305,11 +310,73 @@ void TKvGAGene::SetGeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset,
     Bits.SetAsInteger(Offset, FSize, Code);
 }
 
+// ---- real values on an interval ----
+
+void TKvGAGene::SetRealInterval(double Low, double High) {
+    if (!std::isfinite(Low) || !std::isfinite(High) || !(Low < High) || !std::isfinite(High - Low))
+        throw EGAException(Format("The real interval [%s, %s] of gene \"%s\" is not an interval "
+                                  "of finite bounds, the lower below the upper",
+                                  FloatToStr(Low), FloatToStr(High), GetDisplayName()));
+    FRealLow = Low;
+    FRealHigh = High;
+    FUseRealInterval = true;
+}
+
+void TKvGAGene::CheckRealAccess() const {
+    if (FGeneType != gtInteger || !FUseRealInterval)
+        throw EGAException(Format("The gene \"%s\" has no real interval: give an integer gene "
+                                  "one with SetRealInterval",
+                                  GetDisplayName()));
+    if (FSize < 1 || FSize > 64)
+        throw EGAException(Format("The gene \"%s\" has %i bits: a real interval needs a gene of 1 "
+                                  "to 64 bits",
+                                  GetDisplayName(), FSize));
+}
+
+double TKvGAGene::GeneAsReal(TKvEncodedBits& Bits, int32_t Offset) const {
+    CheckRealAccess();
+    Bits.PreserveSignBit = false;
+    uint64_t Code = static_cast<uint64_t>(Bits.GetAsInt64(Offset, FSize));
+    if (FGrayCode) {
+        // The prefix xor of the Gray code gives the binary code back.
+        for (unsigned Shift = 1; Shift < 64; Shift <<= 1)
+            Code ^= Code >> Shift;
+    }
+    const uint64_t Top = FSize == 64 ? ~uint64_t(0) : (uint64_t(1) << FSize) - 1;
+    if (Code >= Top)
+        return FRealHigh;
+    // The share of the span first: code times span could overflow for a wide gene and a span
+    // near the largest double.
+    const double Value =
+        FRealLow + static_cast<double>(Code) / static_cast<double>(Top) * (FRealHigh - FRealLow);
+    return std::min(Value, FRealHigh);
+}
+
+void TKvGAGene::SetGeneAsReal(TKvEncodedBits& Bits, int32_t Offset, double Value) {
+    CheckRealAccess();
+    const uint64_t Top = FSize == 64 ? ~uint64_t(0) : (uint64_t(1) << FSize) - 1;
+    uint64_t Code = 0;
+    if (Value >= FRealHigh) {
+        Code = Top;
+    } else if (Value > FRealLow) { // a NaN fails both tests and writes code 0, RealLow
+        const double Scaled =
+            RoundHalfEven((Value - FRealLow) / (FRealHigh - FRealLow) * static_cast<double>(Top));
+        // Top as a double may round up to 2^64, which no code reaches.
+        Code = Scaled >= static_cast<double>(Top) ? Top : static_cast<uint64_t>(Scaled);
+    }
+    if (FGrayCode)
+        Code ^= Code >> 1;
+    Bits.PreserveSignBit = false;
+    Bits.SetAsInt64(Offset, FSize, static_cast<int64_t>(Code));
+}
+
 std::string TKvGAGene::AsString(TKvEncodedBits& Bits) const {
     switch (FGeneType) {
     case gtBoolean:
         return GeneAsBoolean(Bits) ? "True" : "False";
     case gtInteger:
+        if (FUseRealInterval && FSize >= 1 && FSize <= 64)
+            return FloatToStr(GeneAsReal(Bits));
         return IntToStr(GeneAsInteger(Bits));
     case gtFloat:
         return FloatToStr(static_cast<double>(GeneAsFloat(Bits)));

@@ -23,6 +23,14 @@
 // each individual of the current population with its display name and whole bit string. The
 // floating-point settings pass through single precision (0.98 comes back as 0.9800000190734863);
 // enumerated settings are written as their identifiers ("smTournament") and read ignoring case.
+// Optional settings, each written only when it differs from its default, so that a document of
+// an engine that uses none of them is exactly what it was without them: CrossoverKind and
+// MutationMode as elements of Reproduction (after MutationProbability: <CrossoverKind>ckUniform
+// </CrossoverKind>), and an integer gene's real interval and Gray coding as elements of its
+// IntegerGene (after PreserveSignBit: RealLow and RealHigh, doubles, together; GrayCode, a
+// boolean). Saving into a node that already holds CrossoverKind or MutationMode overwrites them
+// even with the default. On loading, an absent or empty element gives the default (ckOnePoint,
+// mmPerBit, no interval, no Gray coding); the elements are read and checked with the rest.
 // Not saved: fitness values, statistics, FittestIndividual, the previous generation,
 // InitialPopulation, Operations, Initialized, events, gene offsets and genes of type gtUnknown.
 // The decoded values are written for readers of the document and never read back.
@@ -77,8 +85,10 @@
 //                   BooleanGene, IntegerGene, FloatGene or EnumerationGene element (named)
 //   EConvertError   a required value absent, empty or not convertible; an unknown enumeration
 //                   identifier; a negative size, or a size or TournamentField beyond the limits; a
-//                   Bits text with another character than 0 or 1 (each naming the element, its
-//                   place and the value)
+//                   Bits text with another character than 0 or 1; an optional value that is present
+//                   but not convertible, RealLow without RealHigh (or the reverse), or a real
+//                   interval whose bounds are not finite and increasing (each naming the element,
+//                   its place and the value)
 //
 // SaveToFile builds the whole document first, writes it to a new temporary file beside the
 // target, flushes it to the disk and renames it over the target, so a failure at any point leaves
@@ -88,14 +98,15 @@
 //
 // Assign(Source) from another engine stores Generation, FitnessCutoff, the three probabilities,
 // ElitistPct, GeneSize, FitnessMethod, the statistics, DiversityLimit, TournamentField,
-// Initialized, CrossoverMethod and the two Use flags directly, sets SelectionMethod through its
-// writer (a custom OnSelection is not copied: smCustom leaves OnSelection unset), and copies the
-// genotype, the population and the previous generation into the engine's own collections (a
-// source without a previous generation leaves the target's own one empty). FittestIndividual
-// becomes the individual of the same index in the copied population (none when the source has
-// none). The selection support data (the fitness sum and cumulative fitnesses, and the elitist
-// queue, rebuilt over the copied population) follow, so the copy evolves exactly as the source
-// would. Not copied: events, InitialPopulation, Operations, the component's name and owner.
+// Initialized, CrossoverMethod, the two Use flags, CrossoverKind and MutationMode directly, sets
+// SelectionMethod through its writer (a custom OnSelection is not copied: smCustom leaves
+// OnSelection unset), and copies the genotype, the population and the previous generation into
+// the engine's own collections (a source without a previous generation leaves the target's own
+// one empty). FittestIndividual becomes the individual of the same index in the copied
+// population (none when the source has none). The selection support data (the fitness sum and
+// cumulative fitnesses, and the elitist queue, rebuilt over the copied population) follow, so
+// the copy evolves exactly as the source would. Not copied: events, InitialPopulation,
+// Operations, the component's name and owner.
 // Any other source: the cannot-assign error (EConvertError).
 //
 // Checkpoints (SaveCheckpoint, LoadCheckpoint; files and streams). A checkpoint is the settings

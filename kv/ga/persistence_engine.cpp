@@ -27,6 +27,12 @@ void TKvCustomGeneticAlgorithm::SaveToXML(IXMLGeneticAlgorithm& GAXML) const {
     Reproduction->SetCrossoverProbability(SaturateToSingle(FCrossoverProbability));
     Reproduction->SetInversionProbability(SaturateToSingle(FInversionProbability));
     Reproduction->SetMutationProbability(SaturateToSingle(FMutationProbability));
+    // Optional settings: written when they differ from the default (or to overwrite an element
+    // the node already holds), so that a document of the default operators stays as it was.
+    if (FCrossoverKind != ckOnePoint || Reproduction->HasChildNode("CrossoverKind"))
+        Reproduction->SetChildText("CrossoverKind", EnumToIdent(FCrossoverKind));
+    if (FMutationMode != mmPerBit || Reproduction->HasChildNode("MutationMode"))
+        Reproduction->SetChildText("MutationMode", EnumToIdent(FMutationMode));
     std::shared_ptr<IXMLSelectionMethod> Selection = Reproduction->GetSelectionMethod();
     Selection->SetMethod(EnumToIdent(FSelectionMethod));
     Selection->SetElitistPercent(SaturateToSingle(FElitistPct));
@@ -77,6 +83,8 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
     TKvGASelectionEvent OldOnSelection = FOnSelection;
     const TGAProbability OldElitistPct = FElitistPct;
     const int32_t OldTournamentField = FTournamentField;
+    const TGACrossoverKind OldCrossoverKind = FCrossoverKind;
+    const TGAMutationMode OldMutationMode = FMutationMode;
 
     SetDiversityLimit(Settings.DiversityLimit);
     FFitnessCutoff = Settings.FitnessCutoff;
@@ -91,6 +99,8 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
     SetSelectionMethod(Settings.SelectionMethod);
     SetElitistPct(Settings.ElitistPercent);
     SetTournamentField(Settings.TournamentField);
+    SetCrossoverKind(Settings.CrossoverKind);
+    SetMutationMode(Settings.MutationMode);
     try {
         LoadFromXML(*Domain);
     } catch (...) {
@@ -108,6 +118,8 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
         FOnSelection = std::move(OldOnSelection);
         FElitistPct = OldElitistPct;
         FTournamentField = OldTournamentField;
+        FCrossoverKind = OldCrossoverKind;
+        FMutationMode = OldMutationMode;
         throw;
     }
 }

@@ -49,9 +49,18 @@ void TKvGAGenes::SaveToXML(IXMLGenoType& GenoTypeXML) const {
             Node->SetSize(Gene->GetSize());
             break;
         }
-        case gtInteger:
-            SaveNumeric(*GenoTypeXML.GetIntegerGene()->Add(), *Gene);
+        case gtInteger: {
+            std::shared_ptr<IXMLIntegerGeneType> Node = GenoTypeXML.GetIntegerGene()->Add();
+            SaveNumeric(*Node, *Gene);
+            // Optional elements, written only when they differ from a plain integer gene's.
+            if (Gene->GetUseRealInterval()) {
+                Node->SetChildAsDouble("RealLow", Gene->GetRealLow());
+                Node->SetChildAsDouble("RealHigh", Gene->GetRealHigh());
+            }
+            if (Gene->GetGrayCode())
+                Node->SetChildAsBoolean("GrayCode", true);
             break;
+        }
         case gtFloat:
             SaveNumeric(*GenoTypeXML.GetFloatGene()->Add(), *Gene);
             break;
@@ -158,6 +167,9 @@ void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
             Gene->SetPreserveSignBit(G.PreserveSignBit);
         }
         Gene->SetGeneType(G.GeneType);
+        if (G.UseRealInterval)
+            Gene->SetRealInterval(G.RealLow, G.RealHigh); // checked when it was read
+        Gene->SetGrayCode(G.GrayCode);
         if (G.GeneType == gtEnumeration) {
             // One text after the other: each addition re-sizes the gene from the entries so far.
             // The texts start from a gene of no bits, so that the range they leave depends on the

@@ -2,10 +2,12 @@
 #include "kv/ga/detail/persistence_records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "kv/ga/bits.h"
 #include "kv/ga/persistence.h"
+#include "kv/rtl/convert.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/text.h"
 #include "kv/vocabulary/enum_names.h"
@@ -24,6 +26,29 @@ namespace {
     throw EIntfCastError(Format("GenoType item %d: %s is not a gene element (BooleanGene, "
                                 "IntegerGene, FloatGene or EnumerationGene)",
                                 Index, What));
+}
+
+// The optional real interval and Gray coding of an IntegerGene element.
+void ReadRealInterval(IXMLGeneType& Gene, TGeneRecord& G) {
+    const bool HasLow = Gene.HasChildValue("RealLow");
+    const bool HasHigh = Gene.HasChildValue("RealHigh");
+    if (HasLow != HasHigh)
+        throw EConvertError(Format("element \"%s\" without element \"%s\": a real interval "
+                                   "needs both bounds",
+                                   HasLow ? "RealLow" : "RealHigh",
+                                   HasLow ? "RealHigh" : "RealLow"));
+    if (HasLow) {
+        G.RealLow = Gene.GetChildAsDouble("RealLow");
+        G.RealHigh = Gene.GetChildAsDouble("RealHigh");
+        if (!std::isfinite(G.RealLow) || !std::isfinite(G.RealHigh) || !(G.RealLow < G.RealHigh) ||
+            !std::isfinite(G.RealHigh - G.RealLow))
+            throw EConvertError(Format("the real interval [%s, %s] (elements \"RealLow\" and "
+                                       "\"RealHigh\") is not an interval of finite bounds, the "
+                                       "lower below the upper",
+                                       FloatToStr(G.RealLow), FloatToStr(G.RealHigh)));
+        G.UseRealInterval = true;
+    }
+    G.GrayCode = Gene.GetChildAsBoolean("GrayCode", false);
 }
 
 TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
@@ -55,6 +80,7 @@ TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
                 G.Enumerations.push_back(Texts->GetItem(I));
         } else {
             G.GeneType = gtInteger;
+            ReadRealInterval(Gene, G);
         }
     } catch (const EConvertError& E) {
         throw EConvertError(Format("GenoType item %d (%s \"%s\"): %s", Index, Gene.GetNodeName(),
@@ -98,6 +124,17 @@ E ReadIdent(const std::string& Text, const char* Element, const char* Parent) {
         return *Value;
     throw EConvertError(Format("\"%s\" is not a valid %s identifier for element \"%s\" in \"%s\"",
                                TextExcerpt(Text), TEnumInfo<E>::TypeName, Element, Parent));
+}
+
+// An optional identifier element of Parent: Default when absent or empty.
+template <class E>
+E ReadOptionalIdent(IXMLNode& Parent, const char* Element, E Default) {
+    if (!Parent.HasChildValue(Element))
+        return Default;
+    const std::string Text = Parent.GetChildText(Element);
+    if (TrimXMLSpace(Text).empty())
+        return Default;
+    return ReadIdent<E>(Text, Element, Parent.GetNodeName().c_str());
 }
 
 template <class T>
@@ -230,6 +267,9 @@ TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node) {
     S.SelectionMethod =
         ReadIdent<TGASelectionMethod>(Selection->GetMethod(), "Method", "SelectionMethod");
     S.ElitistPercent = Selection->GetElitistPercent();
+    S.CrossoverKind =
+        ReadOptionalIdent<TGACrossoverKind>(*Reproduction, "CrossoverKind", ckOnePoint);
+    S.MutationMode = ReadOptionalIdent<TGAMutationMode>(*Reproduction, "MutationMode", mmPerBit);
     S.TournamentField = Selection->GetTournamentField();
     if (S.TournamentField > MaxTournamentField)
         throw EConvertError(Format("The value %d of element \"TournamentField\" in "

@@ -14,6 +14,16 @@
 //   Only the first gene of the engine is consulted. The chromosome is only read: its
 //   PreserveSignBit field is left as it was.
 //
+// Modulo decoding (ModuloDecoding, false by default)
+//   With ModuloDecoding set, a slot value v stands for the instruction at position v mod N (N the
+//   number of instructions; a negative v of a signed gene counts from the end, so the result is
+//   always 0 .. N - 1): every slot names an instruction and every chromosome is a program, so no
+//   breeding effort goes to undecodable individuals. DecodeProgram, Compile and TryCompile all
+//   decode this way; the codes in EncodedProgram are the reduced ones. It changes the meaning of
+//   a chromosome, not the genes: the instruction gene, its size and its saved form stay as they
+//   are. Like the machine's other properties it is not saved (the engine's documents hold no
+//   machine settings): a caller that loads a population bred this way sets it again.
+//
 // Operations
 //   UpdateGenes(Genes)     in one batch of Genes (closed on every path): removes every gene, adds
 //                          "Instructions", makes it gtEnumeration, then gives it the instruction
@@ -80,6 +90,10 @@ public:
 
     std::string ClassName() const override { return "TKvGPVirtualMachine"; }
 
+    // Whether slot values are reduced modulo the number of instructions (see above).
+    bool GetModuloDecoding() const noexcept { return FModuloDecoding; }
+    void SetModuloDecoding(bool Value) noexcept { FModuloDecoding = Value; }
+
     TKvGeneticAlgorithm* GetGeneticAlgorithm() const noexcept { return FGeneticAlgorithm; }
     // See Binding above.
     void SetGeneticAlgorithm(TKvGeneticAlgorithm* Value);
@@ -108,6 +122,7 @@ private:
     const TKvGeneticAlgorithm* BoundEngine() const;
 
     TKvGeneticAlgorithm* FGeneticAlgorithm = nullptr;
+    bool FModuloDecoding = false;
 };
 
 } // namespace kv

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/rtl/convert.h"
 #include "kv/rtl/strings.h"
 
 using namespace kv;
@@ -220,4 +224,133 @@ TEST(GeneAssign, CopiesDescriptionAndRelaysTheGenotype) {
     EXPECT_EQ(A->GetEnumerations()->GetCount(), 0);
     TCollection& Untyped = *Engine.GetGenes();
     EXPECT_THROW(Untyped.SetItem(0, Engine.GetPopulation()->Add()), EConvertError);
+}
+
+TEST(GeneRealInterval, CodesAreEvenlySpacedOverTheInterval) {
+    TKvGeneticAlgorithm Engine;
+    TKvGAGene* X = NewGene(Engine, gtInteger, 8);
+    X->SetName("X");
+    EXPECT_FALSE(X->GetUseRealInterval());
+    X->SetRealInterval(-1, 1);
+    EXPECT_TRUE(X->GetUseRealInterval());
+    TKvGABits Bits;
+    Bits.SetSize(8);
+    const double Step = 2.0 / 255;
+    for (int32_t Code : {0, 1, 127, 128, 254, 255}) {
+        X->SetGeneAsInteger(Bits, Code); // the raw bits are still the integer
+        EXPECT_DOUBLE_EQ(X->GeneAsReal(Bits), -1 + Code * Step) << Code;
+    }
+    X->SetGeneAsInteger(Bits, 255);
+    EXPECT_EQ(X->GeneAsReal(Bits), 1.0) << "the top code is the upper bound exactly";
+    X->SetGeneAsInteger(Bits, 0);
+    EXPECT_EQ(X->GeneAsReal(Bits), -1.0);
+    // Writes take the nearest code (127.5 is a half: to even), clamped to the interval.
+    const std::pair<double, int32_t> Writes[] = {{0.0, 128},
+                                                 {-1 + 3 * Step + 0.4 * Step, 3},
+                                                 {-1 + 3 * Step + 0.6 * Step, 4},
+                                                 {5.0, 255},
+                                                 {-5.0, 0},
+                                                 {NAN, 0},
+                                                 {INFINITY, 255}};
+    for (auto [Value, Code] : Writes) {
+        X->SetGeneAsReal(Bits, Value);
+        EXPECT_EQ(X->GeneAsInteger(Bits), Code) << Value;
+    }
+    X->SetGeneAsInteger(Bits, 37);
+    EXPECT_EQ(X->AsString(Bits), FloatToStr(X->GeneAsReal(Bits))) << "text is the real value";
+
+    // One and 64 bits: the two ends, and every code in between for 64.
+    TKvGAGene* One = NewGene(Engine, gtInteger, 1);
+    One->SetRealInterval(2, 3);
+    TKvGAGene* Wide = NewGene(Engine, gtInteger, 64);
+    Wide->SetRealInterval(-1e6, 1e6);
+    Engine.GetPopulation()->Add();
+    One->SetAsReal(0, 2.6);
+    EXPECT_EQ(One->GetAsReal(0), 3.0);
+    Wide->SetAsReal(0, 1e6);
+    EXPECT_EQ(Wide->GetAsInt64(0), -1) << "all 64 bits set";
+    EXPECT_EQ(Wide->GetAsReal(0), 1e6);
+    Wide->SetAsReal(0, 0.25);
+    EXPECT_NEAR(Wide->GetAsReal(0), 0.25, 1e-9);
+    Wide->SetAsReal(0, -1e6);
+    EXPECT_EQ(Wide->GetAsInt64(0), 0);
+    Wide->SetRealInterval(0, 1e300); // code times span would overflow
+    Engine.GetPopulation()->GetItem(0)->GetBits()->SetAsInt64(Wide->GetOffset(), 64, INT64_MIN);
+    EXPECT_NEAR(Wide->GetAsReal(0) / 1e300, 0.5, 1e-12) << "code 2^63, the middle";
+}
+
+TEST(GeneRealInterval, GrayCodingMakesNeighboursDifferInOneBit) {
+    TKvGeneticAlgorithm Engine;
+    TKvGAGene* X = NewGene(Engine, gtInteger, 10);
+    X->SetRealInterval(0, 1023);
+    X->SetGrayCode(true);
+    TKvGABits Bits;
+    Bits.SetSize(10);
+    int32_t Previous = 0;
+    for (int32_t K = 0; K < 1024; ++K) {
+        X->SetGeneAsReal(Bits, K);
+        const int32_t Raw = X->GeneAsInteger(Bits);
+        ASSERT_EQ(Raw, K ^ (K >> 1)) << K;
+        ASSERT_EQ(X->GeneAsReal(Bits), K) << K;
+        if (K > 0) {
+            ASSERT_EQ(std::popcount(static_cast<uint32_t>(Raw ^ Previous)), 1) << K;
+        }
+        Previous = Raw;
+    }
+    TKvGAGene* Wide = NewGene(Engine, gtInteger, 64);
+    Wide->SetRealInterval(0, 1);
+    Wide->SetGrayCode(true);
+    TKvGABits W;
+    W.SetSize(64);
+    Wide->SetGeneAsReal(W, 0, 1.0); // at bit 0 of a chromosome of its own
+    EXPECT_EQ(static_cast<uint64_t>(Wide->GeneAsInt64(W, 0)), uint64_t(1) << 63)
+        << "Gray of 2^64-1";
+    EXPECT_EQ(Wide->GeneAsReal(W, 0), 1.0);
+}
+
+TEST(GeneRealInterval, ErrorsNameTheGeneAndChangeNothing) {
+    TKvGeneticAlgorithm Engine;
+    TKvGAGene* X = NewGene(Engine, gtInteger, 8);
+    X->SetName("Speed");
+    TKvGABits Bits;
+    Bits.SetSize(8);
+    auto Message = [&](auto Call) {
+        try {
+            Call();
+        } catch (const EGAException& E) {
+            return std::string(E.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_NE(Message([&] { X->GeneAsReal(Bits); }).find("\"Speed\" has no real interval"),
+              std::string::npos);
+    X->SetRealInterval(0, 10);
+    for (auto [Low, High] :
+         {std::pair{1.0, 1.0}, {2.0, 1.0}, {NAN, 1.0}, {0.0, INFINITY}, {-1e308, 1e308}}) {
+        EXPECT_NE(Message([&] { X->SetRealInterval(Low, High); }).find("Speed"), std::string::npos);
+        EXPECT_EQ(X->GetRealLow(), 0);
+        EXPECT_EQ(X->GetRealHigh(), 10);
+    }
+    X->SetGeneType(gtFloat); // only integer genes decode to the interval
+    EXPECT_THROW(X->GeneAsReal(Bits), EGAException);
+    X->SetGeneType(gtInteger);
+    X->SetSize(0);
+    EXPECT_NE(Message([&] { X->SetGeneAsReal(Bits, 1); }).find("0 bits"), std::string::npos);
+    X->SetSize(65);
+    EXPECT_THROW(X->GeneAsReal(Bits), EGAException);
+    X->SetSize(8);
+    X->SetUseRealInterval(false);
+    EXPECT_THROW(X->SetGeneAsReal(Bits, 1), EGAException);
+    X->SetGeneAsInteger(Bits, 7);
+    EXPECT_EQ(X->AsString(Bits), "7") << "a plain integer gene again";
+
+    // Assign copies the interval and the coding.
+    X->SetRealInterval(-2, 2);
+    X->SetGrayCode(true);
+    TKvGAGene* Y = NewGene(Engine, gtBoolean, 1);
+    Y->Assign(X);
+    EXPECT_TRUE(Y->GetUseRealInterval());
+    EXPECT_EQ(Y->GetRealLow(), -2);
+    EXPECT_EQ(Y->GetRealHigh(), 2);
+    EXPECT_TRUE(Y->GetGrayCode());
 }

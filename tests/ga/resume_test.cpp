@@ -61,6 +61,12 @@ void SetUpRun(TKvGeneticAlgorithm& E, TGASelectionMethod Method, uint64_t Seed) 
         E.SetOperations({goCrossover, goMutate});
     else
         E.SetSelectionMethod(Method);
+    if (Method == smRandom) {
+        E.SetCrossoverKind(ckTwoPoint);
+        E.SetMutationMode(mmGeometric);
+    } else if (Method == smTournament) {
+        E.SetCrossoverKind(ckUniform);
+    }
     SetCallbacks(E, Method);
     E.SetRandomSeed(Seed);
 }

@@ -33,6 +33,12 @@ struct TGeneRecord {
     double MaxValue = 0;
     bool PreserveSignBit = false;
     std::vector<std::string> Enumerations;
+    // IntegerGene only, all optional: the real interval (RealLow and RealHigh together) and
+    // GrayCode.
+    bool UseRealInterval = false;
+    double RealLow = 0;
+    double RealHigh = 1;
+    bool GrayCode = false;
 };
 
 // A GenoType element.
@@ -104,9 +110,13 @@ struct TSettingsRecord {
     TGASelectionMethod SelectionMethod = smRoulette;
     float ElitistPercent = 0;
     int32_t TournamentField = 0;
+    // Optional elements of Reproduction; absent or empty, the defaults.
+    TGACrossoverKind CrossoverKind = ckOnePoint;
+    TGAMutationMode MutationMode = mmPerBit;
 };
 
-// Reads and checks the 13 settings of a GeneticAlgorithm element, in the order they are applied.
+// Reads and checks the 13 settings of a GeneticAlgorithm element, in the order they are applied,
+// and the optional ones.
 TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node);
 
 // The typed child element Name of Node without creating it: nullptr when absent. A child that
