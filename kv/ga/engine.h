@@ -144,6 +144,7 @@
 #include "kv/ga/ga_events.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
 #include "kv/rtl/bits.h"
 #include "kv/rtl/component.h"
@@ -335,6 +336,9 @@ public:
     virtual void SaveToStream(std::ostream& Stream) const;
     virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
+    // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
+    const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
 
     // ---- checkpoints (persistence_checkpoint.cpp; see kv/ga/persistence.h) ----
     // A checkpoint is the settings document with everything needed to continue the run exactly:
@@ -532,6 +536,7 @@ private:
     TGAMutationMode FMutationMode = mmPerBit;
     // The mask of uniform crossover, reused from one pair to the next.
     TBits FCrossoverMask;
+    TKvDocumentLimits FDocumentLimits;
     // The engine's own random stream: kept once made (a bound stream must outlive its binding),
     // in use while FOwnStream is true.
     std::unique_ptr<TRandomSource> FRandomSource;

@@ -39,6 +39,31 @@ T RoundedBound(double Value) noexcept {
     return static_cast<T>(R);
 }
 
+// The integer written into a run of Size bits (signed when Signed) for Value: below MinValue it
+// becomes MinValue rounded, else above MaxValue it becomes MaxValue rounded (a NaN bound bounds
+// nothing), all in integer arithmetic, so that a 64-bit value is compared exactly and not through
+// a double. The result is then saturated to what the run holds (0 .. 2^Size - 1, or
+// -2^(Size-1) .. 2^(Size-1) - 1), so that a bound that rounds past the run (MaxValue 2^60 - 1 is
+// the double 2^60) never wraps around to the other end of it.
+template <class T>
+T ClampedValue(T Value, double MinValue, double MaxValue, int32_t Size, bool Signed) noexcept {
+    if (!std::isnan(MinValue) && Value < RoundedBound<T>(MinValue))
+        Value = RoundedBound<T>(MinValue);
+    else if (!std::isnan(MaxValue) && Value > RoundedBound<T>(MaxValue))
+        Value = RoundedBound<T>(MaxValue);
+    if (Size <= 0)
+        return Value; // a run of no bits stores nothing
+    T Low = Signed ? std::numeric_limits<T>::min() : 0;
+    T High = std::numeric_limits<T>::max();
+    const int Width = Signed ? Size - 1 : Size; // the run's magnitude bits
+    if (Width < std::numeric_limits<T>::digits) {
+        High = static_cast<T>((T(1) << Width) - 1);
+        if (Signed)
+            Low = static_cast<T>(-High - 1);
+    }
+    return Value < Low ? Low : (Value > High ? High : Value);
+}
+
 } // namespace
 
 TKvGAGene::~TKvGAGene() {
@@ -266,19 +291,13 @@ void TKvGAGene::SetGeneAsBoolean(TKvEncodedBits& Bits, int32_t Offset, bool Valu
 }
 
 void TKvGAGene::SetGeneAsInteger(TKvEncodedBits& Bits, int32_t Offset, int32_t Value) {
-    if (Value < FMinValue)
-        Value = RoundedBound<int32_t>(FMinValue);
-    else if (Value > FMaxValue)
-        Value = RoundedBound<int32_t>(FMaxValue);
+    Value = ClampedValue(Value, FMinValue, FMaxValue, FSize, FPreserveSignBit);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsInteger(Offset, FSize, Value);
 }
 
 void TKvGAGene::SetGeneAsInt64(TKvEncodedBits& Bits, int32_t Offset, int64_t Value) {
-    if (static_cast<double>(Value) < FMinValue)
-        Value = RoundedBound<int64_t>(FMinValue);
-    else if (static_cast<double>(Value) > FMaxValue)
-        Value = RoundedBound<int64_t>(FMaxValue);
+    Value = ClampedValue(Value, FMinValue, FMaxValue, FSize, FPreserveSignBit);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsInt64(Offset, FSize, Value);
 }

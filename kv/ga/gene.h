@@ -25,8 +25,12 @@
 //   Offset the gene's own Offset is used. Numeric access first sets Bits.PreserveSignBit to the
 //   gene's PreserveSignBit (enumerations set it to false), so these take the bit string by
 //   non-const reference. Writes clamp: integers to the rounded bounds (halves to even, saturated to
-//   the integer type), floats to the bounds (a NaN becomes MinValue); enumerations look the text up
-//   ignoring case. The layout of each type in the run is that of TKvEncodedBits.
+//   the integer type), compared in integer arithmetic (a 64-bit value is never rounded through a
+//   double), and then to what the run holds (0 .. 2^Size - 1, or -2^(Size-1) .. 2^(Size-1) - 1
+//   signed), so a value never wraps around the run: INT64_MAX written into an unsigned 60-bit gene
+//   reads back 2^60 - 1 although its MaxValue, a double, is 2^60. Floats clamp to the bounds (a
+//   NaN becomes MinValue) and the bit string saturates them to the run; enumerations look the text
+//   up ignoring case. The layout of each type in the run is that of TKvEncodedBits.
 //   GetAs...(Index) / SetAs...(Index, Value) / AsString(Index) reach the chromosome of individual
 //   Index of the population of the engine that owns the gene's genotype.
 //

@@ -296,13 +296,15 @@ void TKvCustomGeneticAlgorithm::SaveCheckpointToXML(IXMLGeneticAlgorithm& GAXML)
 void TKvCustomGeneticAlgorithm::SaveCheckpoint(std::ostream& Stream) const {
     std::shared_ptr<IXMLGeneticAlgorithm> Document = NewGeneticAlgorithm();
     SaveCheckpointToXML(*Document);
-    Document->GetOwnerDocument()->SaveToStream(Stream);
+    std::shared_ptr<IXMLDocument> Owner = Document->GetOwnerDocument();
+    Owner->SetMaxDocumentBytes(FDocumentLimits.MaxDocumentBytes);
+    Owner->SaveToStream(Stream);
 }
 
 void TKvCustomGeneticAlgorithm::SaveCheckpoint(const std::string& FileName) const {
-    std::shared_ptr<IXMLGeneticAlgorithm> Document = NewGeneticAlgorithm();
-    SaveCheckpointToXML(*Document);
-    detail::ReplaceFile(FileName, Document->GetOwnerDocument()->SaveToString());
+    std::ostringstream Text;
+    SaveCheckpoint(Text);
+    detail::ReplaceFile(FileName, Text.view());
 }
 
 void TKvCustomGeneticAlgorithm::SaveCheckpointState(IXMLNode& /*Checkpoint*/) const {}
@@ -437,14 +439,19 @@ void TKvCustomGeneticAlgorithm::LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXM
         Apply();
 }
 
+// Both read under the engine's document limits, as LoadFromStream and LoadFromFile do.
 void TKvCustomGeneticAlgorithm::LoadCheckpoint(std::istream& Stream) {
     std::shared_ptr<IXMLDocument> Document = NewXMLDocument();
+    Document->SetMaxDocumentBytes(FDocumentLimits.MaxDocumentBytes);
     Document->LoadFromStream(Stream);
     LoadCheckpointFromXML(*GetGeneticAlgorithm(Document));
 }
 
 void TKvCustomGeneticAlgorithm::LoadCheckpoint(const std::string& FileName) {
-    LoadCheckpointFromXML(*LoadGeneticAlgorithm(FileName));
+    std::shared_ptr<IXMLDocument> Document = NewXMLDocument(std::string_view());
+    Document->SetMaxDocumentBytes(FDocumentLimits.MaxDocumentBytes);
+    Document->LoadFromFile(FileName);
+    LoadCheckpointFromXML(*GetGeneticAlgorithm(Document));
 }
 
 } // namespace kv

@@ -36,6 +36,22 @@ private:
     bool FSaved;
 };
 
+// The value element of a gene type, or nullptr for a type whose value is not saved.
+const char* ValueElement(TGeneType Type) noexcept {
+    switch (Type) {
+    case gtBoolean:
+        return "BooleanGeneValue";
+    case gtInteger:
+        return "IntegerGeneValue";
+    case gtFloat:
+        return "FloatGeneValue";
+    case gtEnumeration:
+        return "EnumerationGeneValue";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void TKvGAGenes::SaveToXML(IXMLGenoType& GenoTypeXML) const {
@@ -99,6 +115,14 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
     const int Count = GetCount();
     for (int I = 0; I < Count; ++I) {
         const auto* Gene = static_cast<const TKvGAGene*>(GetItemUnchecked(I));
+        // A gene that does not lie wholly inside the chromosome (GeneSize set below the genes'
+        // total, or a chromosome that a callback shortened) has no value in it: its value element
+        // is written empty, like that of an enumerated code that names no entry.
+        if (int64_t(Gene->GetOffset()) + Gene->GetSize() > Bits.GetSize()) {
+            if (const char* Element = ValueElement(Gene->GetGeneType()))
+                GenesXML.AddChild(Element);
+            continue;
+        }
         switch (Gene->GetGeneType()) {
         case gtBoolean:
             if (!Booleans)

@@ -200,18 +200,59 @@ TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index) {
     return R;
 }
 
-std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize) {
+namespace {
+
+// Reads and checks every Chromosome item of Node, appending the records to Records when it is
+// given (a save's check keeps nothing). The padding is counted as the items are read, so a
+// document that asks for too much is refused at the first item beyond the allowance.
+void ScanChromosomes(IXMLChromosomes& Node, int64_t GeneSize, int64_t MaxPaddingBits,
+                     std::vector<TChromosomeRecord>* Records) {
     const int Count = Node.GetCount();
     if (GeneSize > 0 && int64_t(Count) * GeneSize > MaxPopulationBits)
         throw EConvertError(Format("\"Chromosomes\" holds %d chromosomes of %lld bits, more than "
                                    "the %lld bits a loaded population may hold",
                                    Count, static_cast<long long>(GeneSize),
                                    static_cast<long long>(MaxPopulationBits)));
+    if (Records != nullptr)
+        Records->reserve(static_cast<size_t>(Count));
+    int64_t Padding = 0;
+    for (int I = 0; I < Count; ++I) {
+        TChromosomeRecord R = ReadChromosome(*Node.GetChromosome(I), I);
+        const auto Given = static_cast<int64_t>(R.Bits.size());
+        if (Given < GeneSize) {
+            Padding += GeneSize - Given;
+            if (Padding > MaxPaddingBits)
+                throw EConvertError(Format(
+                    "%s: the Bits texts of the chromosomes up to this one leave %lld bits of their "
+                    "%lld-bit chromosomes unwritten, more than the %lld bits of padding a load "
+                    "may add (DocumentLimits.MaxPaddingBits)",
+                    ChromosomePlace(I, R.Name), static_cast<long long>(Padding),
+                    static_cast<long long>(GeneSize), static_cast<long long>(MaxPaddingBits)));
+        }
+        if (Records != nullptr)
+            Records->push_back(std::move(R));
+    }
+}
+
+} // namespace
+
+std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize,
+                                               int64_t MaxPaddingBits) {
     std::vector<TChromosomeRecord> Records;
-    Records.reserve(static_cast<size_t>(Count));
-    for (int I = 0; I < Count; ++I)
-        Records.push_back(ReadChromosome(*Node.GetChromosome(I), I));
+    ScanChromosomes(Node, GeneSize, MaxPaddingBits, &Records);
     return Records;
+}
+
+void CheckLoadable(IXMLGeneticAlgorithm& Node, int64_t MaxPaddingBits) {
+    ReadSettings(Node);
+    std::shared_ptr<IXMLGADomainType> Domain = FindChild<IXMLGADomainType>(Node, "Domain");
+    if (Domain == nullptr)
+        return;
+    int64_t GeneSize = 0;
+    if (auto GenoType = FindChild<IXMLGenoType>(*Domain, "GenoType"))
+        GeneSize = ReadGenoType(*GenoType).GeneSize;
+    if (auto Chromosomes = FindChild<IXMLChromosomes>(*Domain, "Chromosomes"))
+        ScanChromosomes(*Chromosomes, GeneSize, MaxPaddingBits, nullptr);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -156,6 +157,54 @@ TEST(GeneValues, WritesAreClamped) {
     EXPECT_EQ(Half->GetAsInteger(0), 2);
     Huge->SetAsInteger(0, 5); // the bound saturates instead of overflowing
     EXPECT_EQ(Huge->GetAsInteger(0), 0xFFFF);
+}
+
+TEST(GeneValues, IntegerWritesStopExactlyAtTheBoundsOfTheRun) {
+    constexpr int64_t Max64 = std::numeric_limits<int64_t>::max();
+    constexpr int64_t Min64 = std::numeric_limits<int64_t>::min();
+    // From 53 bits on MaxValue, a double, is 2^n and no longer the run's largest value 2^n - 1.
+    for (bool Signed : {false, true}) {
+        for (int32_t Size = 53; Size <= 64; ++Size) {
+            SCOPED_TRACE(std::to_string(Size) + (Signed ? " bits, signed" : " bits"));
+            TKvGeneticAlgorithm Engine;
+            TKvGAGene* G = NewGene(Engine, gtInteger, Size, Signed);
+            TKvGAGene* F = NewGene(Engine, gtFloat, Size, Signed);
+            Engine.GetPopulation()->Add();
+            const int Width = Signed ? Size - 1 : Size;
+            const int64_t High = Width >= 63 ? Max64 : (int64_t(1) << Width) - 1;
+            const int64_t Low = Signed ? -High - 1 : 0;
+            for (int64_t In : {High, Max64, High - 1}) {
+                G->SetAsInt64(0, In);
+                EXPECT_EQ(G->GetAsInt64(0), In == Max64 ? High : In) << In;
+            }
+            for (int64_t In : {Low, Min64, Low + 1, int64_t(-1)}) {
+                G->SetAsInt64(0, In);
+                EXPECT_EQ(G->GetAsInt64(0), In < Low ? Low : In) << In;
+            }
+            G->SetAsInteger(0, std::numeric_limits<int32_t>::max());
+            EXPECT_EQ(G->GetAsInt64(0), std::numeric_limits<int32_t>::max());
+            G->SetAsInteger(0, std::numeric_limits<int32_t>::min());
+            EXPECT_EQ(G->GetAsInt64(0), Signed ? std::numeric_limits<int32_t>::min() : 0);
+            if (Size < 64) { // 64 bits hold an IEEE double
+                F->SetAsDouble(0, 1e300);
+                EXPECT_EQ(F->GetAsDouble(0), static_cast<double>(High));
+                F->SetAsDouble(0, -1e300);
+                EXPECT_EQ(F->GetAsDouble(0), static_cast<double>(Low));
+            }
+        }
+    }
+    // A bound beyond a narrow run saturates at the run instead of wrapping around it.
+    TKvGeneticAlgorithm Engine;
+    TKvGAGene* S = NewGene(Engine, gtInteger, 8, true);
+    S->SetMaxValue(100); // MinValue -156, below what 8 signed bits hold
+    Engine.GetPopulation()->Add();
+    for (auto [In, Out] :
+         {std::pair{-200, -128}, {-128, -128}, {-127, -127}, {100, 100}, {101, 100}}) {
+        S->SetAsInteger(0, In);
+        EXPECT_EQ(S->GetAsInteger(0), Out) << In;
+        S->SetAsInt64(0, In);
+        EXPECT_EQ(S->GetAsInt64(0), Out) << In;
+    }
 }
 
 TEST(GeneValues, ErrorsNameTheProblemAndChangeNothing) {
