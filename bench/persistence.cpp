@@ -7,6 +7,13 @@
 //   BM_EngineLoad    engine.LoadFromStream of that document into an engine
 //   BM_PugiLoad      pugixml parses it from the same kind of stream and reads what a loader needs:
 //                    the settings, each gene's name and size, each individual's name and bits
+//   BM_CheckpointSave, BM_PugiCheckpointSave, BM_CheckpointLoad, BM_PugiCheckpointLoad
+//                    the same for a checkpoint of the engine (scored, with its own random stream):
+//                    the document above with each individual's fitness and the Checkpoint element
+//
+// Compare the loads on the medians of repeated runs, for example
+//   bench_persistence --benchmark_filter=Load --benchmark_repetitions=10
+//       --benchmark_report_aggregates_only=true
 //
 // Arguments: individuals, bits (one boolean gene per bit). 100 x 1024 is the W1 population.
 //
@@ -18,6 +25,7 @@
 
 #include <pugixml.hpp>
 
+#include <cinttypes>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -61,9 +69,39 @@ const TKvGeneticAlgorithm& Engine(int Count, int Size) {
     return *Slot;
 }
 
+// An engine whose fitness sum can be read, for pugixml to write it.
+class TScoredEngine : public TKvGeneticAlgorithm {
+public:
+    using TKvCustomGeneticAlgorithm::GetFitnessSum;
+};
+
+// The same engine scored, with its own random stream: what a checkpoint holds in a real run.
+const TScoredEngine& ScoredEngine(int Count, int Size) {
+    static std::map<std::pair<int, int>, std::unique_ptr<TScoredEngine>> Engines;
+    auto& Slot = Engines[{Count, Size}];
+    if (!Slot) {
+        Slot = std::make_unique<TScoredEngine>();
+        Slot->Assign(&Engine(Count, Size));
+        Slot->SetRandomSeed(1);
+        Slot->SetInitialPopulation(0);
+        Slot->SetOnInitialization([](kv::TObject*, bool& Initialized) { Initialized = true; });
+        Slot->SetOnEvaluateFitness([](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
+            F = Item->GetBits()->GetSize() * kv::Random();
+        });
+        Slot->Initialize();
+    }
+    return *Slot;
+}
+
 std::string SaveEngine(const TKvGeneticAlgorithm& E) {
     std::ostringstream S;
     E.SaveToStream(S);
+    return S.str();
+}
+
+std::string SaveCheckpoint(const TKvGeneticAlgorithm& E) {
+    std::ostringstream S;
+    E.SaveCheckpoint(S);
     return S.str();
 }
 
@@ -75,7 +113,13 @@ std::string Single(double Value) {
     return kv::SingleToXMLText(static_cast<float>(Value));
 }
 
-std::string SavePugi(const TKvGeneticAlgorithm& E) {
+std::string Double(double Value) {
+    return kv::DoubleToXMLText(Value);
+}
+
+// The settings document of E; with a fitness sum, the checkpoint.
+std::string SavePugi(const TKvGeneticAlgorithm& E, const double* FitnessSum = nullptr) {
+    const bool Checkpoint = FitnessSum != nullptr;
     pugi::xml_document Doc;
     auto Decl = Doc.append_child(pugi::node_declaration);
     Decl.append_attribute("version") = "1.0";
@@ -118,6 +162,37 @@ std::string SavePugi(const TKvGeneticAlgorithm& E) {
             Values.append_child("BooleanGeneValue")
                 .text()
                 .set(Bits[static_cast<size_t>(Genes->GetItem(K)->GetOffset())] == '1');
+        if (Checkpoint)
+            Text(C, "Fitness", Double(Item->GetFitness()));
+    }
+    if (Checkpoint) {
+        auto K = GA.append_child("Checkpoint");
+        K.append_child("Initialized").text().set(E.GetInitialized());
+        K.append_child("InitialPopulation").text().set(E.GetInitialPopulation());
+        Text(K, "Operations", "goCrossover goMutate goInvert");
+        Text(K, "DiversityLimit", Double(E.GetDiversityLimit()));
+        Text(K, "FitnessCutoff", Double(E.GetFitnessCutoff()));
+        Text(K, "CrossoverProbability", Double(E.GetCrossoverProbability()));
+        Text(K, "InversionProbability", Double(E.GetInversionProbability()));
+        Text(K, "MutationProbability", Double(E.GetMutationProbability()));
+        Text(K, "ElitistPercent", Double(E.GetElitistPct()));
+        Text(K, "MaxFitness", Double(E.GetMaxFitness()));
+        Text(K, "MinFitness", Double(E.GetMinFitness()));
+        Text(K, "AvgFitness", Double(E.GetAvgFitness()));
+        Text(K, "FitnessSum", Double(*FitnessSum));
+        K.append_child("FittestIndex").text().set(E.GetFittestIndividual()->GetIndex());
+        const kv::TRandomSource::TState State = E.GetRandomSource()->GetState();
+        auto Random = K.append_child("RandomState");
+        Random.append_child("Position").text().set(State.Position);
+        std::string Words;
+        char Word[24];
+        for (const auto& Row : State.Words)
+            for (uint64_t W : Row) {
+                std::snprintf(Word, sizeof Word, "%016" PRIx64, W);
+                Words += Words.empty() ? "" : " ";
+                Words += Word;
+            }
+        Text(Random, "Words", Words);
     }
     std::ostringstream S;
     Doc.save(S, "  ", pugi::format_indent, pugi::encoding_utf8);
@@ -128,12 +203,13 @@ struct TPugiLoaded {
     float Settings[6] = {};
     std::vector<std::pair<std::string, int>> Genes;
     std::vector<std::pair<std::string, std::string>> Individuals;
+    std::vector<double> Fitness;
+    double Checkpoint[11] = {};
+    std::string RandomWords;
 };
 
-TPugiLoaded LoadPugi(const std::string& Text) {
-    std::istringstream S(Text);
-    pugi::xml_document Doc;
-    Doc.load(S);
+// What a loader needs of a settings document parsed by pugixml.
+TPugiLoaded ReadPugi(const pugi::xml_document& Doc) {
     TPugiLoaded R;
     auto GA = Doc.child("GeneticAlgorithm");
     auto Reproduction = GA.child("Reproduction");
@@ -149,6 +225,33 @@ TPugiLoaded LoadPugi(const std::string& Text) {
     for (auto C : Domain.child("Chromosomes").children("Chromosome"))
         R.Individuals.emplace_back(C.child("Name").text().get(),
                                    C.child("Genes").child("Bits").text().get());
+    return R;
+}
+
+TPugiLoaded LoadPugi(const std::string& Text) {
+    std::istringstream S(Text);
+    pugi::xml_document Doc;
+    Doc.load(S);
+    return ReadPugi(Doc);
+}
+
+// The same, and what a checkpoint adds.
+TPugiLoaded LoadPugiCheckpoint(const std::string& Text) {
+    std::istringstream S(Text);
+    pugi::xml_document Doc;
+    Doc.load(S);
+    TPugiLoaded R = ReadPugi(Doc);
+    auto GA = Doc.child("GeneticAlgorithm");
+    for (auto C : GA.child("Domain").child("Chromosomes").children("Chromosome"))
+        R.Fitness.push_back(C.child("Fitness").text().as_double());
+    auto K = GA.child("Checkpoint");
+    int I = 0;
+    for (const char* Name :
+         {"DiversityLimit", "FitnessCutoff", "CrossoverProbability", "InversionProbability",
+          "MutationProbability", "ElitistPercent", "MaxFitness", "MinFitness", "AvgFitness",
+          "FitnessSum", "FittestIndex"})
+        R.Checkpoint[I++] = K.child(Name).text().as_double();
+    R.RandomWords = K.child("RandomState").child("Words").text().get();
     return R;
 }
 
@@ -194,6 +297,43 @@ void BM_PugiLoad(benchmark::State& State) {
         benchmark::DoNotOptimize(LoadPugi(Text));
 }
 
+const TScoredEngine& ScoredShape(benchmark::State& State) {
+    return ScoredEngine(static_cast<int>(State.range(0)), static_cast<int>(State.range(1)));
+}
+
+void BM_CheckpointSave(benchmark::State& State) {
+    const TScoredEngine& E = ScoredShape(State);
+    for (auto _ : State)
+        benchmark::DoNotOptimize(SaveCheckpoint(E));
+}
+
+void BM_PugiCheckpointSave(benchmark::State& State) {
+    const TScoredEngine& E = ScoredShape(State);
+    const double Sum = E.GetFitnessSum();
+    if (SavePugi(E, &Sum) != SaveCheckpoint(E)) {
+        State.SkipWithError("pugixml and the engine write different checkpoints");
+        return;
+    }
+    for (auto _ : State)
+        benchmark::DoNotOptimize(SavePugi(E, &Sum));
+}
+
+void BM_CheckpointLoad(benchmark::State& State) {
+    const std::string Text = SaveCheckpoint(ScoredShape(State));
+    TKvGeneticAlgorithm E;
+    for (auto _ : State) {
+        std::istringstream S(Text);
+        E.LoadCheckpoint(S);
+        benchmark::DoNotOptimize(E.GetPopulation()->GetCount());
+    }
+}
+
+void BM_PugiCheckpointLoad(benchmark::State& State) {
+    const std::string Text = SaveCheckpoint(ScoredShape(State));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(LoadPugiCheckpoint(Text));
+}
+
 } // namespace
 
 #define KV_SHAPES(B)                                                                               \
@@ -202,3 +342,7 @@ KV_SHAPES(BENCHMARK(BM_EngineSave));
 KV_SHAPES(BENCHMARK(BM_PugiSave));
 KV_SHAPES(BENCHMARK(BM_EngineLoad));
 KV_SHAPES(BENCHMARK(BM_PugiLoad));
+KV_SHAPES(BENCHMARK(BM_CheckpointSave));
+KV_SHAPES(BENCHMARK(BM_PugiCheckpointSave));
+KV_SHAPES(BENCHMARK(BM_CheckpointLoad));
+KV_SHAPES(BENCHMARK(BM_PugiCheckpointLoad));

@@ -103,6 +103,16 @@ void TKvCustomGeneticAlgorithm::SetPreviousGeneration(const TKvGAPopulation* Val
     FPreviousGeneration->Assign(Value);
 }
 
+// ---- random stream ----
+
+void TKvCustomGeneticAlgorithm::SetRandomSeed(uint64_t Seed) {
+    if (FRandomSource == nullptr)
+        FRandomSource = std::make_unique<TRandomSource>(Seed);
+    else
+        FRandomSource->SetSeed(Seed);
+    FOwnStream = true;
+}
+
 // ---- property writers ----
 
 void TKvCustomGeneticAlgorithm::SetMutationProbability(TGAProbability Value) noexcept {

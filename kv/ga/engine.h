@@ -121,13 +121,33 @@
 // Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
 // LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
 //
-// One thread at a time; every random draw comes from the calling thread's random source.
+// Random stream. By default every random draw comes from the calling thread's current random
+// source (kv/rtl/random.h), which the engine never seeds. SetRandomSeed gives the engine a stream
+// of its own: from then on every public operation (Initialize, Evolve, EvaluateFitness, Reproduce
+// with the operators it applies, parent selection through SelectParent, and the program runs of a
+// genetic program) binds that stream as the thread's current source for its duration, so every
+// draw inside it, kv::Random() in the caller's callbacks included, comes from the engine's stream,
+// and the previous source is current again when the operation ends, on every path. Two engines
+// with streams of their own therefore give the same results whether they run alone or interleaved
+// on one thread. The stream is created by the first SetRandomSeed, belongs to the engine and lives
+// as long as it (so a callback may reseed or drop it safely); its whole state is read and restored
+// through GetRandomSource(). The protected operators (InitializeChild, Crossover, Mutate, Invert)
+// and the built-in selection routines run inside those operations; a descendant that calls one
+// from its own code outside them binds the stream first (BindRandomSource). Cost: the per-child
+// operations (Reproduce, SelectParent, EvaluateFitness(Item)) test a flag; with an own stream an
+// operation exchanges a pointer on entry and on exit (not per draw).
+//
+// Checkpoints (SaveCheckpoint, LoadCheckpoint): see kv/ga/persistence.h.
+//
+// One thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kv/common/float_heap.h"
@@ -140,12 +160,20 @@
 #include "kv/rtl/bits.h"
 #include "kv/rtl/component.h"
 #include "kv/rtl/notify_event.h"
+#include "kv/rtl/random.h"
 #include "kv/vocabulary/KvGAConsts.h"
 
 namespace kv {
 
 class IXMLGeneticAlgorithm;
 class IXMLGADomainType;
+class IXMLNode;
+
+// Writes a named section of a checkpoint into its element (see SetCheckpointSection).
+using TCheckpointWriter = std::function<void(IXMLNode& Section)>;
+// Reads and checks a named section of a checkpoint being loaded, changing nothing, and returns
+// what applies it (see SetCheckpointSection). Section is nullptr when the checkpoint has none.
+using TCheckpointReader = std::function<std::function<void()>(IXMLNode* Section)>;
 
 class TKvCustomGeneticAlgorithm : public TComponent {
 public:
@@ -257,6 +285,19 @@ public:
     TGAMutationMode GetMutationMode() const noexcept { return FMutationMode; }
     void SetMutationMode(TGAMutationMode Value) noexcept;
 
+    // ---- random stream (see the class comment) ----
+
+    // Gives the engine a stream of its own (created on the first call), started from Seed.
+    void SetRandomSeed(uint64_t Seed);
+    // The engine's own stream, or nullptr while it draws from the thread's current source. Its
+    // state may be read and set (TRandomSource::GetState/SetState).
+    TRandomSource* GetRandomSource() noexcept { return FOwnStream ? FRandomSource.get() : nullptr; }
+    const TRandomSource* GetRandomSource() const noexcept {
+        return FOwnStream ? FRandomSource.get() : nullptr;
+    }
+    // Drops the engine's own stream: its operations draw from the thread's current source again.
+    void UseThreadRandomSource() noexcept { FOwnStream = false; }
+
     // ---- results ----
 
     TKvGAIndividual* GetFittestIndividual() const noexcept { return FFittestIndividual; }
@@ -323,7 +364,57 @@ public:
     const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
     void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
 
+    // ---- checkpoints (persistence_checkpoint.cpp; see kv/ga/persistence.h) ----
+    // A checkpoint is the settings document with everything needed to continue the run exactly:
+    // loaded into an engine (in this or another process) that has the same callbacks, the next
+    // Evolve continues as the saved engine's next Evolve would have, without re-initialising or
+    // re-scoring. SaveToFile and LoadFromFile are not changed by any of this.
+    void SaveCheckpoint(const std::string& FileName) const;
+    void SaveCheckpoint(std::ostream& Stream) const;
+    void LoadCheckpoint(const std::string& FileName);
+    void LoadCheckpoint(std::istream& Stream);
+    // The settings document's content (SaveToXML) followed by the checkpoint's own elements.
+    void SaveCheckpointToXML(IXMLGeneticAlgorithm& GAXML) const;
+    // Reads a checkpoint document's content: all or nothing, like every load.
+    void LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXML);
+
+    // Registers a named section that code above the engine keeps in the engine's checkpoints
+    // (replacing one of the same name). Name must be an XML name made of ASCII letters, digits,
+    // '_', '-' and '.', not starting with a digit, '-' or '.' (EConvertError otherwise). Saving
+    // calls Writer with the section's empty element; loading calls Reader with the section's
+    // element, or nullptr when the checkpoint has none, after the engine's own content has been
+    // read and checked and before anything is changed; Reader reads and checks without changing
+    // anything and returns the action that applies what it read (empty: nothing to apply), which
+    // runs, and must not raise, once the whole checkpoint has been read and checked. An exception
+    // from a Reader fails the load and leaves everything as it was. Sections of a checkpoint that
+    // nobody registered are ignored. Either function may be empty (the section is then not
+    // written, or not read).
+    void SetCheckpointSection(std::string_view Name, TCheckpointWriter Writer,
+                              TCheckpointReader Reader);
+    // Forgets a registered section; false when there was none of that name.
+    bool RemoveCheckpointSection(std::string_view Name);
+
 protected:
+    // ---- checkpoint content of descendants ----
+    // Writes what a descendant adds to a checkpoint into Checkpoint (the checkpoint's element);
+    // the base writes nothing.
+    virtual void SaveCheckpointState(IXMLNode& Checkpoint) const;
+    // Reads and checks what SaveCheckpointState wrote, changing nothing, and returns the action
+    // that applies it (it must not raise); the base returns an empty action.
+    virtual std::function<void()> ReadCheckpointState(IXMLNode& Checkpoint);
+
+    // Makes the engine's own stream (if any) the thread's current source until the result ends.
+    TRandomSourceBinding BindRandomSource() const noexcept {
+        return TRandomSourceBinding(FOwnStream ? FRandomSource.get() : nullptr);
+    }
+    // True when the engine has its own stream and it is not the thread's current source. The
+    // operations a generation calls per child start with
+    //     if (MustBindRandomSource()) [[unlikely]] { bind; return <this operation, qualified>; }
+    // so that without an own stream they pay a test of a flag, not a binding.
+    bool MustBindRandomSource() const noexcept {
+        return FOwnStream && &ThreadRandomSource() != FRandomSource.get();
+    }
+
     // ---- factories (called on first access to Genes / Population, and for the previous
     // generation); the result must be owned by this engine ----
     virtual std::unique_ptr<TKvGAGenes> CreateGenes(const TKvGAGeneClass& ItemClass);
@@ -485,6 +576,16 @@ private:
     TBits FCrossoverMask;
     TKvDocumentLimits FDocumentLimits;
     std::vector<TKvGAObserver*> FObservers;
+    // The engine's own random stream: kept once made (a bound stream must outlive its binding),
+    // in use while FOwnStream is true.
+    std::unique_ptr<TRandomSource> FRandomSource;
+    bool FOwnStream = false;
+    struct TCheckpointSection {
+        std::string Name;
+        TCheckpointWriter Writer;
+        TCheckpointReader Reader;
+    };
+    std::vector<TCheckpointSection> FCheckpointSections;
 };
 
 // The engine a host application places and configures; it adds nothing to

@@ -32,6 +32,16 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     FCrossoverKind = S->FCrossoverKind;
     FMutationMode = S->FMutationMode;
     SetSelectionMethod(S->FSelectionMethod);
+    // The stream goes with the rest: a source with a stream of its own gives the copy one in the
+    // same state, a source without one leaves the copy drawing from the thread's source.
+    if (const TRandomSource* Stream = S->GetRandomSource()) {
+        if (FRandomSource == nullptr)
+            FRandomSource = std::make_unique<TRandomSource>();
+        FRandomSource->SetState(Stream->GetState());
+        FOwnStream = true;
+    } else {
+        FOwnStream = false;
+    }
     SetGenes(S->GetGenes());
     SetPopulation(S->GetPopulation());
 

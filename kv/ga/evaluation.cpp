@@ -16,6 +16,10 @@ constexpr int OverflowScale = 64;
 } // namespace
 
 TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::EvaluateFitness(Item);
+    }
     TGAFitness Fitness = 0;
     if (FOnEvaluateFitness)
         FOnEvaluateFitness(this, Item, Fitness);
@@ -23,6 +27,7 @@ TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
 }
 
 void TKvCustomGeneticAlgorithm::EvaluateFitness() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     TKvGAPopulation* Population = GetPopulation();
     if (Population->GetCount() == 0) {
         FMaxFitness = 0;

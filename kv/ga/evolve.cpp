@@ -10,6 +10,7 @@
 namespace kv {
 
 void TKvCustomGeneticAlgorithm::Initialize() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     FInitialized = false;
     TKvGAPopulation* Population = GetPopulation();
     while (Population->GetCount() < FInitialPopulation)
@@ -28,6 +29,7 @@ void TKvCustomGeneticAlgorithm::Initialize() {
 }
 
 void TKvCustomGeneticAlgorithm::Evolve() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (!FInitialized)
         Initialize();
     if (GetPopulation()->GetCount() == 0)
@@ -109,6 +111,7 @@ void TKvCustomGeneticAlgorithm::CheckBreeding(const char* Event) const {
 }
 
 int32_t TKvCustomGeneticAlgorithm::Evolve(int32_t Generations) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (Generations <= 0)
         return 0;
     // The initialisation the first Evolve would make is made first, because it resets Generation:

@@ -209,6 +209,8 @@ protected:
 
 private:
     friend class TKvGAGenes;
+    // A checkpoint restores a gene's range exactly as it was (the writers would recompute it).
+    friend class TKvCustomGeneticAlgorithm;
 
     void SetOffset(int32_t Value) noexcept { FOffset = Value; }
     // The chromosome of individual Index of the engine's population; EGAException outside an

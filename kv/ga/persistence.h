@@ -136,6 +136,58 @@
 // the copy evolves exactly as the source would. Not copied: events, InitialPopulation,
 // Operations, DocumentLimits, the component's name and owner.
 // Any other source: the cannot-assign error (EConvertError).
+//
+// Checkpoints (SaveCheckpoint, LoadCheckpoint; files and streams). A checkpoint is the settings
+// document above, written by the same SaveToXML, with optional elements added that hold the rest
+// of a run, so that a run stopped after any Evolve and continued from its checkpoint, in this or
+// another process, gives byte for byte the documents of the run that never stopped:
+//
+//   GeneticAlgorithm
+//     ... the settings and the Domain, as SaveToXML writes them; each Chromosome gets, after its
+//         Genes, Fitness: the individual's fitness
+//     Checkpoint
+//       Initialized, InitialPopulation
+//       Operations              the operations' identifiers separated by spaces ("goCrossover
+//                               goMutate"), empty for none
+//       DiversityLimit, FitnessCutoff, CrossoverProbability, InversionProbability,
+//       MutationProbability, ElitistPercent
+//                               the floating-point settings in double precision: these win over
+//                               the single-precision values of the settings document
+//       MaxFitness, MinFitness, AvgFitness, FitnessSum, FittestIndex (-1 for none): the
+//                               statistics, for readers; loading makes them again from the
+//                               fitness values (bit for bit the same) unless the population is
+//                               empty
+//       RandomState             only for an engine with a stream of its own (SetRandomSeed):
+//         Position              the values of the current block already handed out (0..256)
+//         Words                 the 32 lane words the block was generated from, in hexadecimal
+//       GeneticProgram          only for a TKvGeneticProgram: ExecutionLimit, LimitNumber,
+//                               AutoExecution
+//       Sections                the named sections of code above the engine
+//                               (SetCheckpointSection), one element per section, named after it
+//
+// Every double (fitness values, statistics, settings, gene ranges) is written as the shortest
+// text that reads back as the same double, so nothing changes on the way. The genes' ranges are
+// restored as the document holds them (a plain load gives them their default ranges).
+//
+// An engine without a stream of its own draws from the thread's stream, which is not the engine's
+// to save: its checkpoint holds no RandomState, and loading it leaves the engine drawing from the
+// thread's stream. Such a run continues exactly only if the caller restores the thread's stream as
+// well (kv::ThreadRandomSource().GetState()/SetState, kept in a section for example). Loading a
+// checkpoint with a RandomState gives the engine a stream of its own in that state.
+//
+// Loading a checkpoint reads and checks the whole document first (the settings document's rules,
+// plus: a Checkpoint element, every value of it present and convertible, the fractions within 0 to
+// 1, a fitness per chromosome, FittestIndex -1 or a chromosome's index, a RandomState of a valid
+// position and 32 words; each registered section's reader), then applies it all; a failure leaves
+// the engine, and every section, as they were (EConvertError naming the element and the value, or
+// the errors of a plain load). A plain settings document is not a checkpoint (EConvertError). The
+// loaded engine has the saved population with its fitness values, statistics, fittest individual
+// and selection data, Initialized, InitialPopulation, Operations and Generation: its next Evolve
+// breeds the next generation, without initialising or scoring again. The previous generation is
+// made again by that Evolve as a copy of the population (only its size matters to a generation).
+// Not in a checkpoint: callbacks (set them before or after loading; a custom OnSelection before, so
+// that the document's smCustom keeps it), the registered sections themselves, and for a genetic
+// program the machine (bind it as before).
 #pragma once
 
 #include <cstdint>

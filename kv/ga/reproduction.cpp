@@ -9,6 +9,10 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child) {
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child);
+    }
     InitializeChild(Parent1, Parent2, Child);
     if (FOperations.Contains(goCrossover))
         Crossover(Parent1, Parent2, Child, nullptr);
@@ -24,6 +28,10 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child1, Child2);
+    }
     InitializeChild(Parent1, Parent2, Child1);
     InitializeChild(Parent2, Parent1, Child2);
     if (FOperations.Contains(goCrossover))

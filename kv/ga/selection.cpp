@@ -56,6 +56,10 @@ void TKvCustomGeneticAlgorithm::InstallSelectionRoutine(TGASelectionMethod Metho
 }
 
 TKvGAIndividual* TKvCustomGeneticAlgorithm::SelectParent(TKvGAPopulation* Population) {
+    if (MustBindRandomSource()) [[unlikely]] {
+        const TRandomSourceBinding Bound = BindRandomSource();
+        return TKvCustomGeneticAlgorithm::SelectParent(Population);
+    }
     if (!FOnSelection)
         throw EGAException(SNoSelectionFunction);
     TKvGAIndividual* Parent = nullptr;

@@ -3,9 +3,14 @@
 #include <chrono>
 #include <climits>
 #include <typeinfo>
+#include <optional>
 #include <utility>
 
 #include "kv/gp/gp_virtual_machine.h"
+#include "kv/rtl/exceptions.h"
+#include "kv/rtl/text.h"
+#include "kv/vocabulary/enum_names.h"
+#include "kv/xml/xml_node.h"
 
 namespace kv {
 
@@ -76,12 +81,14 @@ void TKvGeneticProgram::EnsureGenes() {
 }
 
 void TKvGeneticProgram::Initialize() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     Machine();
     EnsureGenes();
     TKvGeneticAlgorithm::Initialize();
 }
 
 void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     IKvGPVirtualMachine& VM = Machine();
     VM.InitializeStack(Args);
     VM.Initialized();
@@ -90,6 +97,7 @@ void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
 }
 
 void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     // An engine and a machine of the library's own classes override nothing: their work is done
     // straight from Args, without the argument list and the virtual calls.
     if (FBatchMachine != nullptr && typeid(*this) == typeid(TKvGeneticProgram) &&
@@ -119,6 +127,7 @@ void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
 }
 
 void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     IKvGPVirtualMachine& VM = Machine();
     VM.InitializeStack(Args);
     VM.Initialized();
@@ -127,6 +136,7 @@ void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
 }
 
 void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     const bool SkipUndecodable = std::exchange(FSkipUndecodable, false);
     Machine();
     EnsureGenes();
@@ -186,6 +196,7 @@ void ExecuteUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber)
 } // namespace
 
 void TKvGeneticProgram::ExecuteProgram() {
+    const TRandomSourceBinding Bound = BindRandomSource();
     IKvGPVirtualMachine& VM = Machine();
     if (FGPMachine != nullptr)
         ExecuteUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
@@ -194,6 +205,7 @@ void TKvGeneticProgram::ExecuteProgram() {
 }
 
 void TKvGeneticProgram::ExecuteBatch(TVMBatchStack& Stack) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     Machine();
     if (FBatchMachine == nullptr)
         throw EGPException(SNoBatchMachine);
@@ -204,6 +216,7 @@ void TKvGeneticProgram::ExecuteBatch(TVMBatchStack& Stack) {
 }
 
 TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {
+    const TRandomSourceBinding Bound = BindRandomSource();
     if (!GetOnEvaluateFitness())
         return 0;
     if (FAutoExecution) {
@@ -224,6 +237,47 @@ TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {
         }
     }
     return TKvGeneticAlgorithm::EvaluateFitness(Item);
+}
+
+void TKvGeneticProgram::SaveCheckpointState(IXMLNode& Checkpoint) const {
+    TKvGeneticAlgorithm::SaveCheckpointState(Checkpoint);
+    std::shared_ptr<IXMLNode> Node = Checkpoint.GetChildNode("GeneticProgram");
+    Node->SetChildText("ExecutionLimit", EnumToIdent(FExecutionLimit));
+    Node->SetChildAsInteger("LimitNumber", FLimitNumber);
+    Node->SetChildAsBoolean("AutoExecution", FAutoExecution);
+}
+
+std::function<void()> TKvGeneticProgram::ReadCheckpointState(IXMLNode& Checkpoint) {
+    std::function<void()> Base = TKvGeneticAlgorithm::ReadCheckpointState(Checkpoint);
+    std::shared_ptr<IXMLNode> Node = Checkpoint.FindChildNode("GeneticProgram");
+    if (Node == nullptr)
+        return Base;
+    TExecutionLimit Limit;
+    int32_t LimitNumber;
+    bool AutoExecution;
+    try {
+        const std::string Text = Node->GetChildText("ExecutionLimit");
+        std::optional<TExecutionLimit> Value = TryIdentToEnum<TExecutionLimit>(Text);
+        if (!Value)
+            throw EConvertError(Format("\"%s\" is not a valid TExecutionLimit identifier for "
+                                       "element \"ExecutionLimit\"",
+                                       TextExcerpt(Text)));
+        Limit = *Value;
+        LimitNumber = Node->GetChildAsInteger("LimitNumber");
+        if (LimitNumber < 0)
+            throw EConvertError(
+                Format("The value %d of element \"LimitNumber\" is negative", LimitNumber));
+        AutoExecution = Node->GetChildAsBoolean("AutoExecution");
+    } catch (const EConvertError& E) {
+        throw EConvertError(Format("Checkpoint, GeneticProgram: %s", E.Message()));
+    }
+    return [this, Base = std::move(Base), Limit, LimitNumber, AutoExecution] {
+        if (Base)
+            Base();
+        FExecutionLimit = Limit;
+        FLimitNumber = LimitNumber;
+        FAutoExecution = AutoExecution;
+    };
 }
 
 } // namespace kv

@@ -4,7 +4,12 @@
 // kv/gp/gp_virtual_machine.h for the encoding); its fitness comes from running that program and
 // letting OnEvaluateFitness look at the outcome. Everything else (population, selection,
 // reproduction, stopping aids) is TKvGeneticAlgorithm's. The properties added here are not saved
-// with the engine's settings.
+// with the engine's settings; a checkpoint (SaveCheckpoint) holds ExecutionLimit, LimitNumber and
+// AutoExecution in its element GeneticProgram, and loading one restores them (a checkpoint
+// without that element leaves them as they are). The machine is not saved: the caller sets it up
+// and binds it as before loading. With its own random stream (SetRandomSeed) the engine binds it
+// also around ExecuteIndividual, ExecuteProgram and InitializeStack, so draws of instruction
+// callbacks come from it.
 //
 // Wiring: a working set-up binds both ways, because an individual is compiled through the
 // machine's bound engine:
@@ -145,6 +150,10 @@ public:
     TGAFitness EvaluateFitness(TKvGAIndividual* Item) override;
 
 protected:
+    // The execution settings, in a checkpoint's element GeneticProgram.
+    void SaveCheckpointState(IXMLNode& Checkpoint) const override;
+    std::function<void()> ReadCheckpointState(IXMLNode& Checkpoint) override;
+
     // Unsets VM when the machine is destroyed.
     void Notification(TComponent* AComponent, TOperation Operation) override;
 

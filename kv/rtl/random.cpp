@@ -176,16 +176,10 @@ TRandomSource& ThreadRandomSource() {
     return Bound != nullptr ? *Bound : OwnSource();
 }
 
-TRandomSourceBinding::TRandomSourceBinding(TRandomSource* Source) : FBound(Source != nullptr) {
-    if (FBound) {
-        FPrevious = CurrentSource;
-        CurrentSource = Source;
-    }
-}
-
-TRandomSourceBinding::~TRandomSourceBinding() {
-    if (FBound)
-        CurrentSource = FPrevious;
+TRandomSource* TRandomSourceBinding::Exchange(TRandomSource* Source) noexcept {
+    TRandomSource* Previous = CurrentSource;
+    CurrentSource = Source;
+    return Previous;
 }
 
 uint64_t MutationThreshold(double P) {

@@ -121,16 +121,29 @@ TRandomSource& ThreadRandomSource();
 // one current again when it ends (also when an exception passes). A null source leaves the current
 // source as it is. Bindings nest; they must end in the reverse order of their starts, which scoped
 // objects do by themselves. The binding does not own the source.
+// A null binding is a test of a pointer and is inlined, so code may bind an optional source at the
+// entry of every operation at next to no cost: the binding keeps only the two pointers, which the
+// compiler can hold in registers (nothing takes the binding's address).
 class TRandomSourceBinding {
 public:
-    explicit TRandomSourceBinding(TRandomSource* Source);
-    ~TRandomSourceBinding();
+    explicit TRandomSourceBinding(TRandomSource* Source) noexcept : FSource(Source) {
+        if (Source != nullptr)
+            FPrevious = Exchange(Source);
+    }
+    ~TRandomSourceBinding() {
+        if (FSource != nullptr)
+            Exchange(FPrevious);
+    }
     TRandomSourceBinding(const TRandomSourceBinding&) = delete;
     TRandomSourceBinding& operator=(const TRandomSourceBinding&) = delete;
 
 private:
+    // Makes Source the bound source of the calling thread (nullptr: none) and returns the one
+    // bound before.
+    static TRandomSource* Exchange(TRandomSource* Source) noexcept;
+
+    TRandomSource* FSource;
     TRandomSource* FPrevious = nullptr;
-    bool FBound = false;
 };
 
 // A uniform double in [0, 1) from the calling thread's current source.

@@ -5,6 +5,10 @@
 #include "kv/xml/detail/xml_input.h"
 #include "kv/xml/detail/xml_lists.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -38,28 +42,124 @@ constexpr const char* Indent = "  ";
                            static_cast<int>(P.Line), static_cast<int>(P.Column)));
 }
 
-// Finds the first element below Root that stands deeper than MaxXMLDepth (Root is level 1), or
-// an empty node. A loop over the tree in document order (no recursion), which stops at that
-// element.
-pugi::xml_node FindTooDeep(pugi::xml_node Root) {
-    int Level = 1;
-    pugi::xml_node N = Root;
-    for (;;) {
-        if (pugi::xml_node Child = N.first_child()) {
-            N = Child;
-            ++Level;
+// Finds the bytes of a text that can change the nesting of its markup: '<', '>', '"' and '\''.
+// Sixteen bytes are tested at a time (with SSE2 where there is SSE2), so the long runs of text
+// and indentation between tags cost little.
+class TMarkupScanner {
+public:
+    explicit TMarkupScanner(std::string_view Text) noexcept
+        : FText(Text.data()), FSize(Text.size()) {}
+
+    // The index of the first such byte at or after From, or npos.
+    size_t Next(size_t From) noexcept {
+        if (FInBlock && From >= FBlock && From - FBlock < 16) {
+            FMask &= ~uint32_t(0) << (From - FBlock);
         } else {
-            while (N != Root && !N.next_sibling()) {
-                N = N.parent();
-                --Level;
-            }
-            if (N == Root)
-                return pugi::xml_node();
-            N = N.next_sibling();
+            if (From > FSize || FSize - From < 16)
+                return Tail(From);
+            FBlock = From;
+            FInBlock = true;
+            FMask = Mask(FText + From);
         }
-        if (Level > MaxXMLDepth && N.type() == pugi::node_element)
-            return N;
+        while (FMask == 0) {
+            FBlock += 16;
+            if (FSize - FBlock < 16)
+                return Tail(FBlock);
+            FMask = Mask(FText + FBlock);
+        }
+        return FBlock + static_cast<size_t>(__builtin_ctz(FMask));
     }
+
+private:
+    static bool IsMarkup(char C) noexcept { return C == '<' || C == '>' || C == '"' || C == '\''; }
+    static uint32_t Mask(const char* P) noexcept {
+#if defined(__SSE2__)
+        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        const __m128i M = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(V, _mm_set1_epi8('<')),
+                                                    _mm_cmpeq_epi8(V, _mm_set1_epi8('>'))),
+                                       _mm_or_si128(_mm_cmpeq_epi8(V, _mm_set1_epi8('"')),
+                                                    _mm_cmpeq_epi8(V, _mm_set1_epi8('\''))));
+        return static_cast<uint32_t>(_mm_movemask_epi8(M));
+#else
+        uint32_t M = 0;
+        for (int I = 0; I < 16; ++I)
+            if (IsMarkup(P[I]))
+                M |= uint32_t(1) << I;
+        return M;
+#endif
+    }
+    // Fewer than 16 bytes are left: one at a time.
+    size_t Tail(size_t From) noexcept {
+        FInBlock = false;
+        for (size_t I = From; I < FSize; ++I)
+            if (IsMarkup(FText[I]))
+                return I;
+        return std::string_view::npos;
+    }
+
+    const char* FText;
+    size_t FSize;
+    size_t FBlock = 0;
+    uint32_t FMask = 0;
+    bool FInBlock = false;
+};
+
+// The offset of the '<' of the first element nested deeper than MaxXMLDepth (a root element is
+// level 1), or npos. A loop over the text, not over the tree: it runs on a document the parser
+// has accepted, so every '<' outside comments, CDATA sections, processing instructions and quoted
+// attribute values starts a tag, and following the tags measures the nesting without a call into
+// the parser's library per node (which would cost more than the parse itself on a document of
+// many small elements). Comments, CDATA sections, processing instructions and declarations are
+// passed over whole; an empty-element tag ("<a/>") does not nest.
+size_t FindTooDeep(std::string_view Text) {
+    constexpr size_t None = std::string_view::npos;
+    TMarkupScanner Markup(Text);
+    int Level = 0;
+    bool InStartTag = false;
+    size_t TagStart = 0;
+    char Quote = 0;
+    for (size_t At = Markup.Next(0); At != None; At = Markup.Next(At + 1)) {
+        const char C = Text[At];
+        if (InStartTag) {
+            if (Quote != 0) {
+                if (C == Quote)
+                    Quote = 0;
+            } else if (C == '"' || C == '\'') {
+                Quote = C;
+            } else if (C == '>') {
+                InStartTag = false;
+                if (++Level > MaxXMLDepth)
+                    return TagStart;
+                if (Text[At - 1] == '/')
+                    --Level;
+            }
+            continue;
+        }
+        if (C != '<' || At + 1 >= Text.size())
+            continue;
+        const std::string_view Tag = Text.substr(At);
+        std::string_view Closer;
+        switch (Text[At + 1]) {
+        case '/':
+            --Level;
+            continue;
+        case '?':
+            Closer = "?>";
+            break;
+        case '!':
+            Closer = Tag.starts_with("<!--") ? "-->" : Tag.starts_with("<![CDATA[") ? "]]>" : ">";
+            break;
+        default:
+            InStartTag = true;
+            TagStart = At;
+            continue;
+        }
+        const size_t Close = Text.find(Closer, At + 2);
+        if (Close == None)
+            return None;
+        At = Close + Closer.size() - 1;
+    }
+    return None;
 }
 
 // Refuses what the parser accepts but this layer does not: a DOCTYPE, text outside the root
@@ -82,9 +182,10 @@ void CheckTree(const pugi::xml_document& Tree, std::string_view Text) {
     }
     if (!Root)
         LoadError("no root element", Text, static_cast<ptrdiff_t>(Text.size()));
-    if (pugi::xml_node TooDeep = FindTooDeep(Root))
+    const size_t TooDeep = FindTooDeep(Text);
+    if (TooDeep != std::string_view::npos)
         LoadError(Format("elements nested deeper than %d levels", MaxXMLDepth).c_str(), Text,
-                  TooDeep.offset_debug() - 1);
+                  static_cast<ptrdiff_t>(TooDeep));
 }
 
 // The document is held as UTF-8 and always saved as UTF-8: a declared encoding must say so.
