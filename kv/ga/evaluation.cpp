@@ -11,8 +11,38 @@ TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
     return Fitness;
 }
 
+void TKvCustomGeneticAlgorithm::ScorePopulation(TKvGAPopulation& Population) {
+    TKvGAEvaluator& Evaluator = *GetEvaluator();
+    struct TRunning {
+        bool& Flag;
+        ~TRunning() { Flag = false; }
+    };
+    FEvaluating = true;
+    TRunning Evaluating{FEvaluating};
+    const int32_t Workers = Evaluator.GetWorkers();
+    if (Workers <= 0) {
+        Evaluator.Evaluate(*this, Population);
+        return;
+    }
+    BeginConcurrentEvaluation(Workers);
+    struct TRound {
+        TKvCustomGeneticAlgorithm& Engine;
+        ~TRound() {
+            Engine.FConcurrentEvaluation = false;
+            Engine.EndConcurrentEvaluation();
+        }
+    } Round{*this};
+    FConcurrentEvaluation = true;
+    Evaluator.Evaluate(*this, Population);
+}
+
 void TKvCustomGeneticAlgorithm::EvaluateFitness() {
+    CheckChange("EvaluateFitness");
     TKvGAPopulation* Population = GetPopulation();
+    if (Population->GetCount() > 0)
+        ScorePopulation(*Population);
+    // The statistics come from the stored fitness values, in index order, on this thread. A serial
+    // callback may have changed the population; it is taken as it stands now.
     const int Count = Population->GetCount();
     if (Count == 0) {
         FMaxFitness = 0;
@@ -20,23 +50,18 @@ void TKvCustomGeneticAlgorithm::EvaluateFitness() {
         FAvgFitness = 0;
         return;
     }
-    // Items are fetched with the checked accessor: a fitness callback may change the population.
-    TKvGAIndividual* First = Population->GetItem(0);
+    TKvGAIndividual* First = Population->GetItemUnchecked(0);
     FFittestIndividual = First;
-    const TGAFitness F0 = EvaluateFitness(First);
-    First->FFitness = F0;
+    const TGAFitness F0 = First->FFitness;
     FMaxFitness = F0;
     FMinFitness = F0;
     FAvgFitness = F0;
     FFitnessSum = F0;
     for (int K = 1; K < Count; ++K) {
-        TKvGAIndividual* Item = Population->GetItem(K);
-        const TGAFitness F = EvaluateFitness(Item);
-        Item->FFitness = F;
+        TKvGAIndividual* Item = Population->GetItemUnchecked(K);
+        const TGAFitness F = Item->FFitness;
         FFitnessSum += F;
-        // The fittest so far is gone if a callback removed it; the current individual replaces it.
-        FFittestIndividual =
-            FFittestIndividual != nullptr ? Fittest(FFittestIndividual, Item) : Item;
+        FFittestIndividual = Fittest(FFittestIndividual, Item);
         FAvgFitness += F;
         if (F < FMinFitness)
             FMinFitness = F;

@@ -6,6 +6,7 @@
 namespace kv {
 
 void TKvCustomGeneticAlgorithm::Initialize() {
+    CheckChange("Initialize");
     FInitialized = false;
     TKvGAPopulation* Population = GetPopulation();
     while (Population->GetCount() < FInitialPopulation)
@@ -23,6 +24,7 @@ void TKvCustomGeneticAlgorithm::Initialize() {
 }
 
 void TKvCustomGeneticAlgorithm::Evolve() {
+    CheckChange("Evolve");
     if (!FInitialized)
         Initialize();
     if (GetPopulation()->GetCount() == 0)

@@ -56,6 +56,7 @@ void TKvCustomGeneticAlgorithm::SaveToFile(const std::string& FileName) const {
 // ---- loading ----
 
 void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
+    CheckChange("LoadFromXML");
     const detail::TSettingsRecord Settings = detail::ReadSettings(GAXML);
     std::shared_ptr<IXMLGADomainType> Domain = detail::FindChild<IXMLGADomainType>(GAXML, "Domain");
     // A document without a domain has an empty one: no genes, no individuals.
@@ -113,6 +114,7 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGADomainType& GAXML) {
+    CheckChange("LoadFromXML");
     // Absent parts read as empty ones, without adding elements to the caller's document.
     std::shared_ptr<IXMLGenoType> GenoType = detail::FindChild<IXMLGenoType>(GAXML, "GenoType");
     if (GenoType == nullptr)
@@ -137,12 +139,14 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGADomainType& GAXML) {
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromStream(std::istream& Stream) {
+    CheckChange("LoadFromStream");
     std::shared_ptr<IXMLDocument> Document = NewXMLDocument();
     Document->LoadFromStream(Stream);
     LoadFromXML(*GetGeneticAlgorithm(Document));
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromFile(const std::string& FileName) {
+    CheckChange("LoadFromFile");
     LoadFromXML(*LoadGeneticAlgorithm(FileName));
 }
 

@@ -6,6 +6,7 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child) {
+    CheckChange("Reproduce");
     InitializeChild(Parent1, Parent2, Child);
     if (FOperations.Contains(goCrossover))
         Crossover(Parent1, Parent2, Child, nullptr);
@@ -19,6 +20,7 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
+    CheckChange("Reproduce");
     InitializeChild(Parent1, Parent2, Child1);
     InitializeChild(Parent2, Parent1, Child2);
     if (FOperations.Contains(goCrossover))
