@@ -1,6 +1,8 @@
 // The parallel evaluator. oneTBB is reached through kv/ga/detail/parallel_for.h only.
 #include <atomic>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -20,6 +22,8 @@ struct TKvGAParallelEvaluator::TImpl {
     std::vector<TKvGAIndividual*> Items;
     std::vector<TGAFitness> Fitness;
     std::vector<unsigned char> Scored;
+    // Wall-clock nanoseconds one individual took in the last round (0: no round yet).
+    double NsPerIndividual = 0;
 };
 
 namespace {
@@ -72,6 +76,12 @@ bool ScoreRange(void* Context, int32_t Begin, int32_t End) {
     return Ok;
 }
 
+// A round whose work is expected to take less than this runs on the calling thread alone: waking
+// worker threads would cost more than it saves.
+constexpr double InlineRoundNs = 200'000;
+// The least work given to a range, so that handing out ranges stays cheap beside the work.
+constexpr double RangeNs = 20'000;
+
 } // namespace
 
 TKvGAParallelEvaluator::TKvGAParallelEvaluator(int32_t Threads)
@@ -110,9 +120,6 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
         S.Items[static_cast<size_t>(K)] = Population.GetItemUnchecked(K);
     S.Fitness.assign(static_cast<size_t>(Count), 0);
     S.Scored.assign(static_cast<size_t>(Count), 0);
-    if (S.Arena == nullptr)
-        S.Arena =
-            std::make_unique<detail::TTaskArena>(FThreads == ALL_HARDWARE_THREADS ? 0 : FThreads);
 
     TRound Round;
     Round.Engine = &Engine;
@@ -121,8 +128,23 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     Round.Scored = S.Scored.data();
     Round.Draw = ThreadRandomSource().Next(); // the round's one draw from the current source
     Round.Start.store(1, std::memory_order_release);
-    S.Arena->ParallelFor(Count, &ScoreRange, &Round);
+    // The schedule follows the cost the last round measured; the results do not depend on it.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point T0 = Clock::now();
+    const bool Inline = S.NsPerIndividual > 0 && S.NsPerIndividual * Count < InlineRoundNs;
+    if (Inline || S.Workers == 1) {
+        ScoreRange(&Round, 0, Count);
+    } else {
+        if (S.Arena == nullptr)
+            S.Arena = std::make_unique<detail::TTaskArena>(
+                FThreads == ALL_HARDWARE_THREADS ? 0 : FThreads);
+        const double Grain = S.NsPerIndividual > 0 ? std::ceil(RangeNs / S.NsPerIndividual) : 1;
+        S.Arena->ParallelFor(Count, Grain < Count ? static_cast<int32_t>(Grain) : Count,
+                             &ScoreRange, &Round);
+    }
     (void)Round.Done.load(std::memory_order_acquire);
+    const double Ns = std::chrono::duration<double, std::nano>(Clock::now() - T0).count();
+    S.NsPerIndividual = Ns * (Inline || S.Workers == 1 ? 1 : S.Workers) / Count;
 
     // As a serial evaluation would leave them: new fitness up to the first unscored individual.
     for (size_t I = 0; I < S.Items.size() && S.Scored[I]; ++I)

@@ -9,6 +9,7 @@
 
 #include <tbb/global_control.h>
 
+#include "busy_work.h"
 #include "kv/gp/KvGeneticProgram.h"
 #include "kv/rtl/random.h"
 
@@ -61,6 +62,7 @@ TGPRun Evolve(int32_t Threads, bool AutoExecution) {
             TKvGPVirtualMachine* M = GP.GetGPVirtualMachine();
             const int64_t Y = M->GetStack()->GetCount() ? M->GetStack()->GetTop().AsInt64() : 99;
             F = 1.0 / (1.0 + std::llabs(Y - 12)) + (M->IsFinished() ? 0.01 : 0);
+            kvtest::BusyWork();
         });
     } else {
         GP.SetOnEvaluateFitness([&GP](TObject*, TKvGAIndividual* Item, TGAFitness& F) {
@@ -76,6 +78,7 @@ TGPRun Evolve(int32_t Threads, bool AutoExecution) {
                 Error += std::llabs(Y - (X * X + X));
             }
             F = 1.0 / (1.0 + Error);
+            kvtest::BusyWork();
         });
     }
     RandSeed(99);

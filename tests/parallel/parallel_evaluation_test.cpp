@@ -12,6 +12,7 @@
 
 #include <tbb/global_control.h>
 
+#include "busy_work.h"
 #include "kv/ga/KvGeneticAlgorithm.h"
 #include "kv/rtl/random.h"
 
@@ -42,6 +43,7 @@ void Configure(TKvGeneticAlgorithm& GA, int32_t Threads) {
         for (int D = 0; D < Draws; ++D)
             Sum += Random();
         F = Sum;
+        kvtest::BusyWork();
     });
 }
 
