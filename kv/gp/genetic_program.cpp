@@ -97,7 +97,9 @@ std::unique_ptr<TKvGPVirtualMachine> TKvGeneticProgram::CopyMachine() const {
                    "TKvGPVirtualMachine",
                    GetName().empty() ? ClassName() : GetName()));
     std::unique_ptr<TKvGPVirtualMachine> Copy = FGPMachine->CreateCopy();
-    if (Copy == nullptr || typeid(*Copy) != typeid(*FGPMachine))
+    const TKvGPVirtualMachine* Made = Copy.get();
+    const TKvGPVirtualMachine* Original = FGPMachine;
+    if (Made == nullptr || typeid(*Made) != typeid(*Original))
         throw EGPException(Format("The machine %s of class %s cannot be copied for parallel "
                                   "evaluation: its CreateCopy does not make a %s",
                                   Component != nullptr && !Component->GetName().empty()
