@@ -85,7 +85,13 @@ void TKvGAGene::Assign(const TPersistent* Source) {
     }
 }
 
+void TKvGAGene::CheckEngineChange(const char* Operation) const {
+    if (const TKvGAGenes* Genes = GetCollection())
+        Genes->CheckChange(Operation);
+}
+
 void TKvGAGene::SetName(const std::string& Value) {
+    CheckEngineChange("Gene.SetName");
     if (Value == FName)
         return;
     FName = Value;
@@ -93,6 +99,7 @@ void TKvGAGene::SetName(const std::string& Value) {
 }
 
 void TKvGAGene::SetSize(int32_t Value) {
+    CheckEngineChange("Gene.SetSize");
     if (Value < 0)
         throw EGAException(Format("Gene size must not be negative: %i", Value));
     if (Value == FSize)
@@ -117,6 +124,7 @@ void TKvGAGene::SizeChange() {
 }
 
 void TKvGAGene::SetGeneType(TGeneType Value) {
+    CheckEngineChange("Gene.SetGeneType");
     if (Value == FGeneType || Value < gtUnknown || Value > gtEnumeration)
         return;
     FGeneType = Value;
@@ -125,6 +133,7 @@ void TKvGAGene::SetGeneType(TGeneType Value) {
 }
 
 void TKvGAGene::SetPreserveSignBit(bool Value) {
+    CheckEngineChange("Gene.SetPreserveSignBit");
     if (Value == FPreserveSignBit)
         return;
     FPreserveSignBit = Value;
@@ -150,6 +159,7 @@ void TKvGAGene::RecalcMinMax() {
 }
 
 void TKvGAGene::SetMaxValue(double Value) {
+    CheckEngineChange("Gene.SetMaxValue");
     if (Value == FMaxValue)
         return;
     FMaxValue = Value;
@@ -173,6 +183,7 @@ void TKvGAGene::SetMaxValue(double Value) {
 }
 
 void TKvGAGene::SetMinValue(double Value) {
+    CheckEngineChange("Gene.SetMinValue");
     if (Value == FMinValue)
         return;
     FMinValue = Value;
@@ -211,6 +222,7 @@ const TStrings* TKvGAGene::GetEnumerations() const {
 }
 
 void TKvGAGene::SetEnumerations(const TStrings* Value) {
+    CheckEngineChange("Gene.SetEnumerations");
     EnsureEnumerations()->Assign(Value);
 }
 

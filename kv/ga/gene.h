@@ -168,6 +168,8 @@ protected:
     virtual void EnumerationsChange(TObject* Sender);
 
 private:
+    // Raises when the owning engine evaluates in parallel and this is one of its workers.
+    void CheckEngineChange(const char* Operation) const;
     friend class TKvGAGenes;
 
     void SetOffset(int32_t Value) noexcept { FOffset = Value; }

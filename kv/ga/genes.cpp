@@ -42,6 +42,11 @@ void TKvGAGenes::SizeChange(int Index) {
         FEngine->GenesSizeChange();
 }
 
+void TKvGAGenes::CheckChange(const char* Operation) const {
+    if (FEngine != nullptr)
+        FEngine->CheckChange(Operation);
+}
+
 void TKvGAGenes::Notify(TCollectionItem* Item, TCollectionNotification Action) {
     if (FEngine != nullptr)
         FEngine->CheckChange("Genes");

@@ -190,6 +190,7 @@ TEST(ParallelEvaluation, ACallbackCannotChangeTheEngineFromAWorker) {
         {"Population.Add", [](TKvGeneticAlgorithm& GA) { GA.GetPopulation()->Add(); }},
         {"Population", [](TKvGeneticAlgorithm& GA) { GA.GetPopulation()->Delete(0); }},
         {"Genes", [](TKvGeneticAlgorithm& GA) { GA.GetGenes()->Add(); }},
+        {"Gene.SetSize", [](TKvGeneticAlgorithm& GA) { GA.GetGenes()->GetItem(0)->SetSize(4); }},
         {"LoadFromStream",
          [](TKvGeneticAlgorithm& GA) {
              std::istringstream In("<GeneticAlgorithm/>");
@@ -220,6 +221,7 @@ TEST(ParallelEvaluation, ACallbackCannotChangeTheEngineFromAWorker) {
         }
         EXPECT_EQ(GA.GetPopulation()->GetCount(), 50);
         EXPECT_EQ(GA.GetGenes()->GetCount(), 1);
+        EXPECT_EQ(GA.GetGenes()->GetItem(0)->GetSize(), 8);
         EXPECT_EQ(GA.GetMutationProbability(), MUTATION_PROBABILITY);
         EXPECT_FALSE(GA.GetEvaluatingInParallel());
         // Outside the round the same calls are fine again.
