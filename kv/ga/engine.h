@@ -43,11 +43,41 @@
 //   (goInvert), OnReproduction. Inversion of a pair fires no event.
 //   OnEvaluateFitness per individual of the new population, in index order; OnEvolve.
 //
+// Fitness evaluation (EvaluateFitness), in two steps. First EvaluatePopulation scores every
+// individual of the current population through EvaluateFitness(Item), by way of the engine's
+// evaluator (serial by default: in index order), and stores each result in its individual. Then,
+// from the stored values and in index order, the engine computes MinFitness, MaxFitness,
+// AvgFitness, the fitness sum and FittestIndividual (through the virtual Fittest, the earlier
+// individual staying on a tie), and prepares what the selection method needs: the cumulative
+// normalised fitnesses (smRoulette, smStochasticTournament) or the elitist queue (smElitist). While
+// the handlers run, the statistics still describe the previous evaluation.
+//   A fitness handler must not add, remove or move individuals of the population being scored,
+//   nor load, assign, initialise or evolve the engine. The population counts such changes
+//   (GetChangeCount); when one happened during a call, the evaluation raises EGAException naming
+//   the individual once the handler has returned, before it stores anything or reads the changed
+//   population. The individuals scored before keep their new fitness; the statistics, the
+//   fittest individual and the selection data keep the previous evaluation's values
+//   (FittestIndividual becomes none when that individual left, and the elitist queue is dropped
+//   and built again at its next use); the engine stays usable (an Initialize that failed this
+//   way is due again at the next Evolve). Changing an individual's chromosome is allowed.
+//   NaN: a fitness that is NaN is no number. It ranks below every number under both fitness
+//   methods (Fittest, so FittestIndividual and both tournaments; the elitist queue puts it last),
+//   has no share of the roulette wheel (its normalised fitness is 0), and is left out of
+//   MinFitness, MaxFitness, AvgFitness and the fitness sum. When every individual scores NaN,
+//   those statistics are 0, FittestIndividual is the first individual and the fitness cut-off is
+//   never reached; roulette and elitist selection draw uniformly, as when every individual scores
+//   the same number.
+//   Large values: when finite values overflow the fitness sum, the engine keeps the sum scaled
+//   down by 2^64, so AvgFitness, Diversity and the normalised fitnesses stay finite (an infinite
+//   fitness value still makes them infinite or NaN). Wherever the plain sum is finite, the
+//   results are those of the plain sum.
+//
 // Errors (EGAException): Evolve without OnEvaluateFitness ("No fitness function defined") or with
 // custom selection and no OnSelection ("No custom selection function defined"), both before
 // anything of the generation happens; a selection routine that leaves no parent; a negative
-// GeneSize. An exception inside a generation leaves the populations exchanged and the children
-// written so far, closes the update batch and passes on; Generation and OnEvolve stay untouched.
+// GeneSize; a fitness handler that changes the population (above). An exception inside a generation
+// leaves the populations exchanged and the children written so far, closes the update batch and
+// passes on; Generation and OnEvolve stay untouched.
 //
 // Overloads: Evolve() and EvaluateFitness() are virtual, Evolve(Generations) is not, and
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
@@ -56,14 +86,14 @@
 // Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
 // LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
 //
-// Evaluation. The population is scored through the engine's evaluator (kv/ga/evaluator.h), then
-// the statistics, FittestIndividual, the roulette array and the elitist queue are computed from the
-// stored fitness in index order on the calling thread. EvaluationThreads chooses the evaluator the
-// engine makes for itself (CreateEvaluator, overridable): 0, the default, scores the individuals
-// one after another on the calling thread, exactly as always; n >= 1 scores them on at most n
-// threads (1 runs the parallel mode on one thread); ALL_HARDWARE_THREADS on as many as the machine
-// runs at once. SetEvaluator installs a caller's evaluator instead. Neither is saved with the
-// engine or copied by Assign.
+// Evaluators. EvaluatePopulation scores through the engine's evaluator (kv/ga/evaluator.h); the
+// statistics, FittestIndividual, the roulette array and the elitist queue are then computed from
+// the stored fitness in index order on the calling thread, as above. EvaluationThreads chooses the
+// evaluator the engine makes for itself (CreateEvaluator, overridable): 0, the default, scores the
+// individuals one after another on the calling thread, exactly as always; n >= 1 scores them on at
+// most n threads (1 runs the parallel mode on one thread); ALL_HARDWARE_THREADS on as many as the
+// machine runs at once. SetEvaluator installs a caller's evaluator instead. Neither is saved with
+// the engine or copied by Assign.
 //
 // Parallel mode. OnEvaluateFitness (and the per-individual EvaluateFitness(Item)) runs
 // concurrently for distinct individuals, on the calling thread and worker threads; every other
@@ -133,11 +163,14 @@ public:
     // limit when enabled; returns the number of generations actually evolved.
     int32_t Evolve(int32_t Generations);
 
-    // Scores the whole current population and prepares the selection support data.
+    // Scores the whole current population (EvaluatePopulation), then computes the statistics and
+    // the fittest individual from the stored fitness values and prepares the selection support
+    // data (see "Fitness evaluation" in the class comment).
     virtual void EvaluateFitness();
     // The fitness of one individual: OnEvaluateFitness's result, or 0 when it is unassigned.
     virtual TGAFitness EvaluateFitness(TKvGAIndividual* Item);
-    // The better of two individuals by FitnessMethod; Parent1 on equal fitness.
+    // The better of two individuals by FitnessMethod; Parent1 on equal fitness. A NaN fitness
+    // ranks below every number under both methods (two NaNs are equal).
     virtual TKvGAIndividual* Fittest(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2);
 
     // Makes Child from Parent1 and Parent2: copy, then the operators of Operations, then
@@ -316,9 +349,6 @@ protected:
     // The evaluator for a Threads setting: TKvGASerialEvaluator for 0, TKvGAParallelEvaluator
     // otherwise. A descendant may return its own; the result must not be nullptr.
     virtual std::unique_ptr<TKvGAEvaluator> CreateEvaluator(int32_t Threads);
-    // Phase one of EvaluateFitness(): scores the population through the evaluator, bracketed by
-    // the hooks below when the evaluator has workers.
-    void ScorePopulation(TKvGAPopulation& Population);
     // Called on the calling thread before a round with Workers threads starts (it may raise, and
     // then nothing was scored) and after it ended, also when it failed.
     virtual void BeginConcurrentEvaluation(int32_t Workers);
@@ -383,16 +413,23 @@ protected:
     void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
 
     // ---- evaluation support ----
-    // Fitness / FitnessSum, or 0 when the sum is 0.
-    TGAFitness GetNormalizedFitness(TGAFitness Fitness) const noexcept {
-        return FFitnessSum == 0 ? 0 : Fitness / FFitnessSum;
-    }
+    // Scores every individual of the current population through the evaluator (GetEvaluator),
+    // bracketed by BeginConcurrentEvaluation/EndConcurrentEvaluation when the evaluator has
+    // workers, and stores each result in its individual. The serial evaluator scores in index
+    // order and raises EGAException when the population changes during a call of
+    // EvaluateFitness(Item) (see the class comment).
+    virtual void EvaluatePopulation();
+    // Fitness / FitnessSum; 0 when the sum is 0 or Fitness is NaN. Finite whenever every fitness
+    // of the last evaluation was finite (an overflowing sum is kept scaled, see the class comment).
+    TGAFitness GetNormalizedFitness(TGAFitness Fitness) const noexcept;
     // Rebuilds the cumulative normalised fitnesses of the current population.
     void CalculateCumulativeNormalizedFitnesses();
     // Refills the priority queue with the current population, fittest first.
     void PrioritizePopulation();
 
-    TGAFitness GetFitnessSum() const noexcept { return FFitnessSum; }
+    // The sum of the numbers of the last evaluation (NaN left out). It may be an infinity when
+    // the sum of finite values overflowed; normalisation then works on a scaled copy.
+    TGAFitness GetFitnessSum() const noexcept;
     int32_t GetRouletteIndex() const noexcept { return FRouletteIndex; }
     const TGAFitnessArray& GetCumNormFitnesses() const noexcept { return FCumNormFitnesses; }
     // The elitist queue, or nullptr before it has been built.
@@ -415,6 +452,11 @@ private:
     int32_t CrossoverPoint(int32_t BitCount);
     // Installs the built-in routine of Method in OnSelection.
     void InstallSelectionRoutine(TGASelectionMethod Method);
+    // The statistics, the fittest individual and the fitness sum from the stored fitness values
+    // of the (non-empty) current population, in index order.
+    void CalculateStatistics();
+    // Refills the priority queue with Population's individuals, fittest first.
+    void PrioritizePopulation(TKvGAPopulation* Population);
 
     int32_t FGeneration = 0;
     TGAFitness FFitnessCutoff = 0;
@@ -445,7 +487,14 @@ private:
     TGACrossoverMethod FCrossoverMethod = cmGeneBoundary;
     bool FUseFitnessCutoff = false;
     bool FUseDiversityLimit = false;
+    // FitnessSum scaled by 2^-FFitnessSumScale: the scale is 0 unless the sum of finite values
+    // overflowed.
     TGAFitness FFitnessSum = 0;
+    int FFitnessSumScale = 0;
+    // Every individual of the last evaluation scored the same number, or every one NaN (also
+    // true before any evaluation and after one of an empty population): roulette and elitist
+    // selection then draw uniformly.
+    bool FAllScoredAlike = true;
     TGAFitnessArray FCumNormFitnesses;
     std::unique_ptr<TFloatPriorityQueue> FPriorityQueue;
     // The population the priority queue was built from (its individuals are the queue's entries).

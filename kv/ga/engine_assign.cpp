@@ -55,6 +55,8 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     // generation draws its parents as the source's would: the cumulative fitnesses are values; the
     // elitist queue holds the source's individuals and is built again over the copies.
     FFitnessSum = S->FFitnessSum;
+    FFitnessSumScale = S->FFitnessSumScale;
+    FAllScoredAlike = S->FAllScoredAlike;
     FCumNormFitnesses = S->FCumNormFitnesses;
     FPriorityQueue.reset();
     FQueuePopulation = nullptr;

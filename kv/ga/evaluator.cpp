@@ -2,6 +2,7 @@
 #include "kv/ga/evaluator.h"
 
 #include "kv/ga/engine.h"
+#include "kv/rtl/exceptions.h"
 
 namespace kv {
 
@@ -19,12 +20,20 @@ void TKvGAEvaluator::StoreFitness(TKvGAIndividual* Item, TGAFitness Fitness) noe
 
 void TKvGASerialEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
                                     TKvGAPopulation& Population) {
-    // Items are fetched with the checked accessor: a serial fitness callback may change the
-    // population.
     const int Count = Population.GetCount();
+    const uint64_t Changes = Population.GetChangeCount();
     for (int K = 0; K < Count; ++K) {
-        TKvGAIndividual* Item = Population.GetItem(K);
-        StoreFitness(Item, Engine.EvaluateFitness(Item));
+        TKvGAIndividual* Item = Population.GetItemUnchecked(K);
+        const TGAFitness Fitness = Engine.EvaluateFitness(Item);
+        // The handler may have removed Item (or loaded, assigned, initialised or evolved the
+        // engine): nothing read before the call may be used once the list has changed.
+        if (Engine.GetPopulation() != &Population || Population.GetChangeCount() != Changes)
+            throw EGAException(Format(
+                "The population changed while individual %i of %i was being scored: a fitness "
+                "evaluation must not add, remove or move individuals, nor load, assign, "
+                "initialise or evolve the engine",
+                K, Count));
+        StoreFitness(Item, Fitness);
     }
 }
 

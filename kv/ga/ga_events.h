@@ -21,7 +21,10 @@
 //
 // Handlers run synchronously inside the engine call that fires them and may throw: the exception
 // passes out of that call (engine.h says what an interrupted generation leaves behind). A handler
-// must not destroy the engine that is calling it.
+// must not destroy the engine that is calling it. A fitness handler must not change the
+// population being scored (add, remove or move individuals, or load, assign, initialise or evolve
+// the engine): the engine notices it when the handler returns and raises EGAException (engine.h,
+// "Fitness evaluation").
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,6 @@
 // Parent selection: the method/routine writers, SelectParent and the five built-in routines.
+#include <cmath>
+
 #include "kv/ga/engine.h"
 #include "kv/rtl/convert.h"
 #include "kv/rtl/random.h"
@@ -75,7 +77,7 @@ void TKvCustomGeneticAlgorithm::SelectRandom(TObject* /*Sender*/, TKvGAPopulatio
 
 void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation* Population,
                                                TKvGAIndividual*& Parent) {
-    if (FMinFitness == FMaxFitness) {
+    if (FAllScoredAlike) {
         SelectRandom(Sender, Population, Parent);
         return;
     }
@@ -95,12 +97,16 @@ void TKvCustomGeneticAlgorithm::SelectRoulette(TObject* Sender, TKvGAPopulation*
             Lo = Mid + 1;
     }
     // No entry exceeds R (a fitness sum of 0, negative fitness values, or rounding at the top):
-    // the last individual is chosen. The array may also be longer than this population when it
-    // was built from the other one; the index then stays within this population.
+    // the last individual that scored a number is chosen (a NaN has no share of the wheel). The
+    // array may also be longer than this population when it was built from the other one; the
+    // index then stays within this population.
     int32_t K = static_cast<int32_t>(Lo);
     const int32_t Last = Population->GetCount() - 1;
     if (K > Last)
         K = Last;
+    if (Lo == FCumNormFitnesses.size())
+        while (K > 0 && std::isnan(Population->GetItem(K)->GetFitness()))
+            --K;
     if (K < 0)
         K = 0;
     FRouletteIndex = K;
@@ -130,7 +136,7 @@ void TKvCustomGeneticAlgorithm::SelectStochasticTournament(TObject* Sender,
 
 void TKvCustomGeneticAlgorithm::SelectElitist(TObject* Sender, TKvGAPopulation* Population,
                                               TKvGAIndividual*& Parent) {
-    if (FMinFitness == FMaxFitness) {
+    if (FAllScoredAlike) {
         SelectRandom(Sender, Population, Parent);
         return;
     }

@@ -177,6 +177,7 @@ void TCollection::InsertItem(TCollectionItem* Item) {
         throw EListError(Format("Cannot add a %s to a collection of %s", Item->ClassName(),
                                 FItemClass.ClassName()));
     FItems.push_back(Item);
+    ++FChangeCount;
     Item->FCollection = this;
     Item->FIndex = GetCount() - 1;
     Item->FID = FNextID++;
@@ -205,12 +206,14 @@ void TCollection::Unlist(TCollectionItem* Item) noexcept {
         return;
     int Index = Item->FIndex;
     FItems.erase(FItems.begin() + Index);
+    ++FChangeCount;
     Item->FCollection = nullptr;
     Item->FIndex = -1;
     Renumber(Index, GetCount());
 }
 
 void TCollection::MoveItem(int CurIndex, int NewIndex) {
+    ++FChangeCount;
     auto Begin = FItems.begin();
     if (CurIndex < NewIndex)
         std::rotate(Begin + CurIndex, Begin + CurIndex + 1, Begin + NewIndex + 1);

@@ -65,6 +65,11 @@
 //   Notify(cnDeleting/cnExtracting) leaves the item in place. When the new collection's hooks raise
 //   in SetCollection, the item ends outside any collection and the caller owns it.
 //
+// Change count: GetChangeCount() counts every change of the list itself (an item listed, unlisted
+// or moved), in or out of a batch; it never decreases. A loop over the items that calls out to
+// code it does not control (an event handler) compares it before and after the call to notice that
+// the handler added, removed or moved items, instead of reading a freed or shifted item.
+//
 // Errors: an index outside the list raises EListError naming the index and the count; inserting
 // an item that is not of the collection's item class raises EListError naming both classes.
 //
@@ -73,6 +78,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
@@ -266,6 +272,8 @@ public:
     // does nothing.
     virtual void EndUpdate();
     int GetUpdateCount() const noexcept { return FUpdateCount; }
+    // The number of changes of the list so far (see Change count above).
+    uint64_t GetChangeCount() const noexcept { return FChangeCount; }
 
     // From another TCollection: replaces the items by new items of this collection's item class,
     // each assigned from the source item, in one batch. Assigning a collection to itself does
@@ -297,6 +305,7 @@ private:
     std::vector<TCollectionItem*> FItems; // owned
     int FNextID = 0;
     int FUpdateCount = 0;
+    uint64_t FChangeCount = 0;
 };
 
 } // namespace kv
