@@ -128,23 +128,34 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     Round.Scored = S.Scored.data();
     Round.Draw = ThreadRandomSource().Next(); // the round's one draw from the current source
     Round.Start.store(1, std::memory_order_release);
-    // The schedule follows the cost the last round measured; the results do not depend on it.
+    // The schedule follows the cost the last round measured (the first round measures its first
+    // individual, on this thread); the results do not depend on it.
     using Clock = std::chrono::steady_clock;
+    int32_t First = 0;
+    if (S.NsPerIndividual == 0 && S.Workers > 1) {
+        const Clock::time_point P0 = Clock::now();
+        ScoreRange(&Round, 0, 1);
+        S.NsPerIndividual = std::chrono::duration<double, std::nano>(Clock::now() - P0).count() + 1;
+        First = 1;
+    }
     const Clock::time_point T0 = Clock::now();
-    const bool Inline = S.NsPerIndividual > 0 && S.NsPerIndividual * Count < InlineRoundNs;
-    if (Inline || S.Workers == 1) {
-        ScoreRange(&Round, 0, Count);
+    const bool Inline = S.NsPerIndividual * Count < InlineRoundNs;
+    if (First == Count || Round.Stop.load(std::memory_order_relaxed)) {
+        // Nothing left, or the first individual failed.
+    } else if (Inline || S.Workers == 1) {
+        ScoreRange(&Round, First, Count);
     } else {
         if (S.Arena == nullptr)
             S.Arena = std::make_unique<detail::TTaskArena>(
                 FThreads == ALL_HARDWARE_THREADS ? 0 : FThreads);
         const double Grain = S.NsPerIndividual > 0 ? std::ceil(RangeNs / S.NsPerIndividual) : 1;
-        S.Arena->ParallelFor(Count, Grain < Count ? static_cast<int32_t>(Grain) : Count,
+        S.Arena->ParallelFor(First, Count, Grain < Count ? static_cast<int32_t>(Grain) : Count,
                              &ScoreRange, &Round);
     }
     (void)Round.Done.load(std::memory_order_acquire);
     const double Ns = std::chrono::duration<double, std::nano>(Clock::now() - T0).count();
-    S.NsPerIndividual = Ns * (Inline || S.Workers == 1 ? 1 : S.Workers) / Count;
+    if (Count > First)
+        S.NsPerIndividual = Ns * (Inline || S.Workers == 1 ? 1 : S.Workers) / (Count - First) + 1;
 
     // As a serial evaluation would leave them: new fitness up to the first unscored individual.
     for (size_t I = 0; I < S.Items.size() && S.Scored[I]; ++I)

@@ -22,13 +22,14 @@ int32_t TTaskArena::DefaultConcurrency() {
     return tbb::info::default_concurrency();
 }
 
-void TTaskArena::ParallelFor(int32_t Count, int32_t Grain, TBody Body, void* Context) {
+void TTaskArena::ParallelFor(int32_t First, int32_t Count, int32_t Grain, TBody Body,
+                             void* Context) {
     tbb::task_group_context Group;
     static_cast<tbb::task_arena*>(FArena)->execute([&] {
         // Ranges split on demand down to Grain (auto_partitioner): idle threads steal, so
         // individuals of different costs balance out.
         tbb::parallel_for(
-            tbb::blocked_range<int32_t>(0, Count, static_cast<size_t>(Grain > 0 ? Grain : 1)),
+            tbb::blocked_range<int32_t>(First, Count, static_cast<size_t>(Grain > 0 ? Grain : 1)),
             [&](const tbb::blocked_range<int32_t>& Range) {
                 if (!Body(Context, Range.begin(), Range.end()))
                     Group.cancel_group_execution();

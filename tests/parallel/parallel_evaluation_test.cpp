@@ -144,6 +144,7 @@ TEST(ParallelEvaluation, AFailureOnAWorkerEndsTheRoundAndIsRaisedOnTheCallingThr
     std::atomic<int> AfterFailure{0};
     std::atomic<bool> Failed{false};
     GA.SetOnEvaluateFitness([&](TObject*, TKvGAIndividual* Item, TGAFitness& F) {
+        kvtest::BusyWork();
         if (Failed)
             ++AfterFailure;
         if (Item->GetIndex() == 150) {
@@ -308,6 +309,7 @@ TEST(TsanSuppressions, DISABLED_APlantedRaceIsStillReported) {
     long Shared = 0;
     GA.SetOnEvaluateFitness([&Shared](TObject*, TKvGAIndividual*, TGAFitness& F) {
         F = static_cast<TGAFitness>(++Shared); // unguarded shared state
+        kvtest::BusyWork(2000);
     });
     GA.Initialize();
     EXPECT_GT(Shared, 0);

@@ -17,12 +17,12 @@ public:
     TTaskArena(const TTaskArena&) = delete;
     TTaskArena& operator=(const TTaskArena&) = delete;
 
-    // Runs Body(Context, Begin, End) over ranges covering 0 .. Count - 1, split dynamically among
-    // the arena's threads (the calling thread among them) down to ranges of Grain. When a call
-    // returns false, no range starts afterwards (ranges already running finish). Body must not
+    // Runs Body(Context, Begin, End) over ranges covering First .. Count - 1, split dynamically
+    // among the arena's threads (the calling thread among them) down to ranges of Grain. When a
+    // call returns false, no range starts afterwards (ranges already running finish). Body must not
     // throw.
     using TBody = bool (*)(void* Context, int32_t Begin, int32_t End);
-    void ParallelFor(int32_t Count, int32_t Grain, TBody Body, void* Context);
+    void ParallelFor(int32_t First, int32_t Count, int32_t Grain, TBody Body, void* Context);
 
     // The machine's default concurrency.
     static int32_t DefaultConcurrency();
