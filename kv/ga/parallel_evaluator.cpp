@@ -114,6 +114,25 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     const int Count = Population.GetCount();
     if (Count == 0)
         return;
+    using Clock = std::chrono::steady_clock;
+    // The round's one draw from the current source.
+    const uint64_t Draw = ThreadRandomSource().Next();
+    if (S.Workers == 1 || (S.NsPerIndividual > 0 && S.NsPerIndividual * Count < InlineRoundNs)) {
+        // Tiny work (or one thread): the calling thread alone, storing each fitness at once, which
+        // leaves the individuals after a failing one untouched, as the rounds below do.
+        const Clock::time_point T0 = Clock::now();
+        TKvGAWorkerScope Scope(Engine);
+        TRandomSource Stream;
+        TRandomSourceBinding Binding(&Stream);
+        for (int K = 0; K < Count; ++K) {
+            TKvGAIndividual* Item = Population.GetItemUnchecked(K);
+            Stream.SetSeed(IndividualSeed(Draw, K));
+            StoreFitness(Item, Engine.EvaluateFitness(Item));
+        }
+        S.NsPerIndividual =
+            std::chrono::duration<double, std::nano>(Clock::now() - T0).count() / Count + 1;
+        return;
+    }
     // The individuals are listed before the round: workers never read the population itself.
     S.Items.resize(static_cast<size_t>(Count));
     for (int K = 0; K < Count; ++K)
@@ -126,11 +145,10 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     Round.Items = S.Items.data();
     Round.Fitness = S.Fitness.data();
     Round.Scored = S.Scored.data();
-    Round.Draw = ThreadRandomSource().Next(); // the round's one draw from the current source
+    Round.Draw = Draw;
     Round.Start.store(1, std::memory_order_release);
     // The schedule follows the cost the last round measured (the first round measures its first
     // individual, on this thread); the results do not depend on it.
-    using Clock = std::chrono::steady_clock;
     int32_t First = 0;
     if (S.NsPerIndividual == 0 && S.Workers > 1) {
         const Clock::time_point P0 = Clock::now();
