@@ -41,6 +41,60 @@ void BM_Mutate(benchmark::State& State) {
     SetBitCounters(State, Size);
 }
 
+void BM_MutateGeometric(benchmark::State& State) {
+    const auto Size = static_cast<int32_t>(State.range(0));
+    kv::RandSeed(2);
+    kv::TKvGABits B;
+    B.SetSize(Size);
+    B.Randomize();
+    for (auto _ : State) {
+        benchmark::DoNotOptimize(B.MutateGeometric(0.01));
+        benchmark::ClobberMemory();
+    }
+    SetBitCounters(State, Size);
+}
+
+void BM_CrossOverTwoPoint(benchmark::State& State) {
+    const auto Size = static_cast<int32_t>(State.range(0));
+    kv::RandSeed(3);
+    kv::TKvGABits A, B, Child;
+    A.SetSize(Size);
+    B.SetSize(Size);
+    Child.SetSize(Size);
+    A.Randomize();
+    B.Randomize();
+    for (auto _ : State) {
+        Child.CrossOver(A, B, kv::Random(Size), kv::Random(Size));
+        benchmark::DoNotOptimize(Child.Words());
+        benchmark::ClobberMemory();
+    }
+    SetBitCounters(State, Size);
+}
+
+// Uniform crossover: a fresh random mask (one raw value per word), then the masked crossover.
+void BM_CrossOverUniform(benchmark::State& State) {
+    const auto Size = static_cast<int32_t>(State.range(0));
+    kv::RandSeed(3);
+    kv::TKvGABits A, B, Child;
+    kv::TBits Mask;
+    A.SetSize(Size);
+    B.SetSize(Size);
+    Child.SetSize(Size);
+    Mask.SetSize(Size);
+    A.Randomize();
+    B.Randomize();
+    kv::TRandomSource& Source = kv::ThreadRandomSource();
+    for (auto _ : State) {
+        for (size_t I = 0; I < Mask.WordCount(); ++I)
+            Mask.Words()[I] = Source.Next();
+        Mask.ClearPadding();
+        Child.CrossOver(A, B, Mask);
+        benchmark::DoNotOptimize(Child.Words());
+        benchmark::ClobberMemory();
+    }
+    SetBitCounters(State, Size);
+}
+
 void BM_CrossOver(benchmark::State& State) {
     const auto Size = static_cast<int32_t>(State.range(0));
     kv::RandSeed(3);
@@ -75,5 +129,8 @@ void BM_Invert(benchmark::State& State) {
 
 BENCHMARK(BM_Randomize)->Arg(100)->Arg(1024)->Arg(10000);
 BENCHMARK(BM_Mutate)->Arg(100)->Arg(1024)->Arg(10000);
+BENCHMARK(BM_MutateGeometric)->Arg(100)->Arg(1024)->Arg(10000);
 BENCHMARK(BM_CrossOver)->Arg(100)->Arg(1024)->Arg(10000);
+BENCHMARK(BM_CrossOverTwoPoint)->Arg(100)->Arg(1024)->Arg(10000);
+BENCHMARK(BM_CrossOverUniform)->Arg(100)->Arg(1024)->Arg(10000);
 BENCHMARK(BM_Invert)->Arg(100)->Arg(1024)->Arg(10000);

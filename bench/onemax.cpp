@@ -2,11 +2,13 @@
 // maximised. bench/compare runs it on three workloads and sets its time beside a hand-written
 // scalar floor and DEAP.
 //
-//   bench_onemax L POP GENS [SEED]
+//   bench_onemax L POP GENS [SEED [MUTATION]]
 //
 // Settings: tournament selection of 2, one-point crossover at any bit with probability 0.98,
-// per-bit mutation with probability 0.01, no inversion, a fixed seed. Only Evolve(GENS) is timed;
-// building the engine and the first population is not. The one output line carries
+// mutation with probability 0.01 per bit, no inversion, a fixed seed. MUTATION is perbit (the
+// default: one draw per bit), geometric (MutationMode mmGeometric: one draw per flipped bit) or
+// none (no mutation at all, to show what the rest of a generation costs). Only Evolve(GENS) is
+// timed; building the engine and the first population is not. The one output line carries
 // seconds=<s>, ns_per_bit=<ns per individual x bit x generation> and best=<fitness>, all from the
 // wall clock; cpu_s=<s> is the thread's CPU time over the same span, a steadier figure on a
 // loaded machine.
@@ -75,14 +77,21 @@ double ThreadCpuSeconds() noexcept {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4 || argc > 5) {
-        std::fprintf(stderr, "usage: %s L POP GENS [SEED]\n", argv[0]);
+    if (argc < 4 || argc > 6) {
+        std::fprintf(stderr, "usage: %s L POP GENS [SEED [perbit|geometric|none]]\n", argv[0]);
         return 2;
     }
     const int32_t L = PositiveArg("L", argv[1]);
     const int32_t Pop = PositiveArg("POP", argv[2]);
     const int32_t Gens = PositiveArg("GENS", argv[3]);
-    const uint64_t Seed = argc == 5 ? static_cast<uint64_t>(PositiveArg("SEED", argv[4])) : 12345;
+    const uint64_t Seed = argc >= 5 ? static_cast<uint64_t>(PositiveArg("SEED", argv[4])) : 12345;
+    const std::string Mutation = argc == 6 ? argv[5] : "perbit";
+    if (Mutation != "perbit" && Mutation != "geometric" && Mutation != "none") {
+        std::fprintf(stderr,
+                     "bench_onemax: MUTATION must be perbit, geometric or none, got \"%s\"\n",
+                     Mutation.c_str());
+        return 2;
+    }
 
     try {
         kv::RandSeed(Seed);
@@ -95,7 +104,11 @@ int main(int argc, char** argv) {
         GA.SetCrossoverMethod(kv::cmBitBoundary);
         GA.SetCrossoverProbability(0.98);
         GA.SetMutationProbability(0.01);
-        GA.SetOperations({kv::goCrossover, kv::goMutate});
+        if (Mutation == "none")
+            GA.SetOperations({kv::goCrossover});
+        else
+            GA.SetOperations({kv::goCrossover, kv::goMutate});
+        GA.SetMutationMode(Mutation == "geometric" ? kv::mmGeometric : kv::mmPerBit);
         GA.SetOnEvaluateFitness(
             [](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& Fitness) {
                 Fitness = CountOnes(*Item->GetBits());
@@ -111,9 +124,9 @@ int main(int argc, char** argv) {
         const double Seconds = std::chrono::duration<double>(T1 - T0).count();
         const double NsPerBit = Seconds * 1e9 / (double(L) * double(Pop) * double(Done));
         // cpu_s comes before seconds=: bench/compare takes the last "seconds=" of the line.
-        std::printf("kvga onemax L=%d pop=%d gens=%d cpu_s=%.6f seconds=%.6f ns_per_bit=%.4f "
-                    "best=%g\n",
-                    L, Pop, Done, Cpu, Seconds, NsPerBit, GA.GetMaxFitness());
+        std::printf("kvga onemax L=%d pop=%d gens=%d mutation=%s cpu_s=%.6f seconds=%.6f "
+                    "ns_per_bit=%.4f best=%g\n",
+                    L, Pop, Done, Mutation.c_str(), Cpu, Seconds, NsPerBit, GA.GetMaxFitness());
         return Done == Gens ? 0 : 1;
     } catch (const std::exception& E) {
         std::fprintf(stderr, "bench_onemax: %s\n", E.what());

@@ -8,13 +8,16 @@
 // pushed by the engine's OnInitializeStack before each run; its answer is the value on top when
 // the run ends.
 //
-// The engine breeds chromosomes of 12 slots of 3 bits. Six instructions need 3 bits, so the slot
-// values 6 and 7 name no instruction: a random chromosome is usually undecodable. The engine runs
-// each individual automatically (AutoExecution); an undecodable one does not run, and the fitness
-// callback scores it 0. A decodable one is run on every sample point; its fitness is
-// 1 / (1 + total absolute error), so an exact program scores 1 and stops the run.
+// The engine breeds chromosomes of 12 slots of 3 bits. Six instructions need 3 bits, so with the
+// default decoding the slot values 6 and 7 name no instruction: a random chromosome is usually
+// undecodable. The engine runs each individual automatically (AutoExecution); an undecodable one
+// does not run, and the fitness callback scores it 0. A decodable one is run on every sample
+// point; its fitness is 1 / (1 + total absolute error), so an exact program scores 1 and stops the
+// run. `gp_demo <seed> modulo` breeds with modulo decoding instead (6 is Push1, 7 is Dup): every
+// chromosome is then a program. The demo says which decoding it uses.
 //
-// The run is seeded (gp_demo [seed] picks another seed), prints one line per generation, writes
+// The run is seeded (gp_demo [seed [modulo]] picks another seed), prints one line per generation,
+// writes
 // the figures to gp_demo.csv and a chart to gp_demo.svg in the working directory, and ends with
 // the best program as instruction names and its answers.
 #include <chrono>
@@ -129,6 +132,11 @@ int main(int argc, char** argv) {
         if (!SeedArg)
             return 2;
         const uint64_t Seed = *SeedArg;
+        const bool Modulo = argc > 2 && std::string(argv[2]) == "modulo";
+        if (argc > 3 || (argc > 2 && !Modulo)) {
+            std::fprintf(stderr, "usage: %s [seed [modulo]]\n", argv[0]);
+            return 2;
+        }
         std::puts("kvga demo: breeding a stack program for f(x) = x*x + x + 1\n");
 
         // The machine and the engine, bound both ways.
@@ -137,12 +145,20 @@ int main(int argc, char** argv) {
         GP.SetVM(&VM);
         VM.SetGeneticAlgorithm(&GP);
         BuildInstructionSet(VM); // lays the engine's instruction gene out as it grows
+        VM.SetModuloDecoding(Modulo);
 
         constexpr int Slots = 12;
         const kv::TKvGAGene* Gene = GP.GetGenes()->GetItem(0);
-        std::printf("Instructions (gene \"%s\", %d bits a slot; slot values %d to %d name none):\n",
-                    Gene->GetName().c_str(), Gene->GetSize(), VM.GetInstructionSet()->GetCount(),
-                    (1 << Gene->GetSize()) - 1);
+        const int Count = VM.GetInstructionSet()->GetCount();
+        if (Modulo)
+            std::printf("Instructions (gene \"%s\", %d bits a slot; modulo decoding: slot value v "
+                        "names instruction v mod %d):\n",
+                        Gene->GetName().c_str(), Gene->GetSize(), Count);
+        else
+            std::printf("Instructions (gene \"%s\", %d bits a slot; default decoding: slot values "
+                        "%d to %d name none):\n",
+                        Gene->GetName().c_str(), Gene->GetSize(), Count,
+                        (1 << Gene->GetSize()) - 1);
         for (int I = 0; I < VM.GetInstructionSet()->GetCount(); ++I) {
             const kv::TVMInstruction* Instr = VM.GetInstructionSet()->GetItem(I);
             std::printf("  %d  %-6s %s\n", I, Instr->GetName().c_str(),

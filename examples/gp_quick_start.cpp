@@ -1,5 +1,6 @@
 // Quick start for genetic programming: breeds a program of three stack instructions that computes
-// f(x) = x*x + x from the x on its stack, and prints it.
+// f(x) = x*x + x from the x on its stack, and prints it. It uses modulo decoding, so that every
+// chromosome is a program; the default decoding leaves slot value 3 without an instruction.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ int main() {
     VM.SetGeneticAlgorithm(&GP);
     for (const char* Name : {"Dup", "Add", "Mul"}) // each addition lays out GP's genes anew
         VM.GetInstructionSet()->Add()->SetName(Name);
+    VM.SetModuloDecoding(true); // slot value v names instruction v mod 3: the 2-bit value 3 is Dup
     VM.SetOnExecuteInstruction([](kv::TObject*, kv::TVMExecutionStack* S, kv::TVMInstruction* I) {
         if (I->GetName() == "Dup" && S->GetCount() >= 1) {
             S->Push(S->GetTop());
@@ -29,7 +31,7 @@ int main() {
     GP.SetUseFitnessCutoff(true); // an exact program scores 1.0, the cut-off
     GP.SetOnEvaluateFitness([&](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
         kv::TKvGPVirtualMachine& M = *GP.GetGPVirtualMachine(); // VM, or a parallel worker's copy
-        if (!M.TryCompile(Item)) // a slot of the chromosome names no instruction: F stays 0
+        if (!M.TryCompile(Item)) // only without modulo decoding: a slot named no instruction
             return;
         double Error = 0;
         for (int X = -3; X <= 3; ++X) {

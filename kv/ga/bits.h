@@ -29,6 +29,33 @@
 //   CrossOver(Source1, Source2)
 //               as above with CrossBit := Random(Source1's size).
 //
+// Operators beyond the classic set (the engine uses them when asked to; see engine.h):
+//   MutateGeometric(P)
+//               flips each bit independently with probability P, as Mutate does, but draws the
+//               gap to the next flipped bit (the number of bits that stay; geometric with parameter
+//               P) instead of one value per bit. Starting at bit 0, the bit the gap places further
+//               on flips and the next gap starts at the bit after it, until a gap reaches Size. A
+//               gap takes one raw value of the stream: for P >= 2^-9 through an alias table of
+//               1024 outcomes (gaps 0 .. 1022, and "1023 or more", which moves on 1023 bits and
+//               draws again), for smaller P as floor(ln(U) / ln(1 - P)) with U := ((raw >> 11) +
+//               1) 2^-53. So about Size * P + 1 draws instead of Size; the stream, and the bits
+//               flipped, differ from Mutate's. The table is built once per thread for the last P
+//               used (some microseconds). P <= 0 and a chromosome of size 0 draw nothing and flip
+//               nothing; P >= 1 flips every bit and draws nothing. Returns true when a bit
+//               flipped.
+//   CrossOver(Source1, Source2, CrossBit1, CrossBit2)
+//               two-point crossover: with Lo and Hi the smaller and the larger of the two points,
+//               bits 0 .. Lo and Hi + 1 onward come from Source1 and bits Lo + 1 .. Hi from
+//               Source2. Each bit is taken only where its source has it (and below this
+//               chromosome's Size); other bits keep their values. Equal points give Source1's bits.
+//               Either source may be this chromosome. Returns *this. No draws.
+//   CrossOver(Source1, Source2, Mask)
+//               masked crossover: bit i comes from Source2 where bit i of Mask is 1, from Source1
+//               where it is 0 (bits beyond Mask's size count as 0), taken only where its source has
+//               it and below Size; other bits keep their values. Uniform crossover is this with a
+//               random Mask. Works a word at a time. Either source may be this chromosome.
+//               Returns *this. No draws.
+//
 // The operators work on 64-bit words (masks at the ends of a range); Randomize and Mutate take the
 // raw values of the random stream a block at a time and give exactly the bits that one
 // Random(2) / Random() call per bit gives.
@@ -66,6 +93,10 @@ public:
     void Invert(int32_t Offset, int32_t Len);
     TKvGABits& CrossOver(const TBits& Source1, const TBits& Source2);
     TKvGABits& CrossOver(const TBits& Source1, const TBits& Source2, int32_t CrossBit);
+    bool MutateGeometric(TGAProbability MutationProbability);
+    TKvGABits& CrossOver(const TBits& Source1, const TBits& Source2, int32_t CrossBit1,
+                         int32_t CrossBit2);
+    TKvGABits& CrossOver(const TBits& Source1, const TBits& Source2, const TBits& Mask);
 
     // The text form of the bit string (the bits as '0'/'1' characters, bit 0 first).
     std::string ToString() const override { return TKvEncodedBits::ToString(); }

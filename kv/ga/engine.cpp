@@ -157,6 +157,18 @@ void TKvCustomGeneticAlgorithm::SetCrossoverMethod(TGACrossoverMethod Value) {
         FCrossoverMethod = Value;
 }
 
+void TKvCustomGeneticAlgorithm::SetCrossoverKind(TGACrossoverKind Value) {
+    CheckChange("SetCrossoverKind");
+    if (Value >= ckOnePoint && Value <= ckUniform)
+        FCrossoverKind = Value;
+}
+
+void TKvCustomGeneticAlgorithm::SetMutationMode(TGAMutationMode Value) {
+    CheckChange("SetMutationMode");
+    if (Value == mmPerBit || Value == mmGeometric)
+        FMutationMode = Value;
+}
+
 void TKvCustomGeneticAlgorithm::SetGeneSize(int32_t Value) {
     CheckChange("SetGeneSize");
     if (Value < 0)

@@ -83,6 +83,31 @@
 // EvaluateFitness(Item) is virtual on its own. A descendant that overrides one form adds
 // `using TKvCustomGeneticAlgorithm::Evolve;` (or EvaluateFitness) to keep the others visible.
 //
+// Crossover kinds and mutation modes (CrossoverKind, MutationMode; the defaults ckOnePoint and
+// mmPerBit are the classic operators, and with them every draw is as described above):
+//   ckOnePoint   one point P drawn by CrossoverMethod; Child1 takes bits 0 .. P of Parent1 and the
+//                rest of Parent2, Child2 the complement. OnCrossover's CrossoverBit carries P.
+//   ckTwoPoint   two different points drawn by CrossoverMethod from the same places one-point
+//                crossover chooses from (the first uniformly, the second uniformly among the
+//                others: two draws, one when there are fewer than two places); with Lo < Hi, Child1
+//                takes bits Lo + 1 .. Hi from Parent2 and the rest from Parent1, Child2 the
+//                complement. When the method offers a single place (two genes under cmGeneBoundary,
+//                say) both points are that place and the children are copies. OnCrossover's
+//                CrossoverBit carries Lo, and a callback that moves it moves that point; Hi stays
+//                (the segment then lies between CrossoverBit and Hi, whichever is lower).
+//   ckUniform    each bit comes from either parent with probability one half: a random mask of
+//                one raw 64-bit value of the stream per word of the chromosome, drawn once for
+//                the pair when the first child is crossed; Child1 takes Parent2's bit where the
+//                mask is 1, Child2 Parent1's. CrossoverMethod plays no part and no point is drawn:
+//                OnCrossover's CrossoverBit carries -1 and is not read back.
+//   In every kind the decision is drawn first, OnCrossover fires as described above (twice for a
+//   pair, with the same variables) and may veto or force the crossover, and the two children of a
+//   pair come out complementary unless the callback changes the variables between its calls.
+//   mmGeometric  Mutate flips the same independent share of bits (MutationProbability per bit)
+//                but draws the gap to the next flipped bit (TKvGABits::MutateGeometric), about
+//                one draw per flipped bit instead of one per bit. The random stream, and so a
+//                seeded run, differ from mmPerBit's. OnMutation fires and vetoes as before.
+//
 // Saving, loading and Assign: see kv/ga/persistence.h. A descendant that overrides one form of
 // LoadFromXML or SaveToXML adds `using TKvCustomGeneticAlgorithm::LoadFromXML;` (or SaveToXML).
 //
@@ -134,7 +159,9 @@
 #include "kv/ga/ga_events.h"
 #include "kv/ga/genes.h"
 #include "kv/ga/individual.h"
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
+#include "kv/rtl/bits.h"
 #include "kv/rtl/component.h"
 #include "kv/rtl/notify_event.h"
 #include "kv/vocabulary/KvGAConsts.h"
@@ -255,6 +282,15 @@ public:
         FOperations = Value;
     }
 
+    // How crossover combines the parents (see the class comment); ckOnePoint by default. A value
+    // that names no member is ignored.
+    TGACrossoverKind GetCrossoverKind() const noexcept { return FCrossoverKind; }
+    void SetCrossoverKind(TGACrossoverKind Value);
+    // How mutation draws the bits it flips (see the class comment); mmPerBit by default. A value
+    // that names no member is ignored.
+    TGAMutationMode GetMutationMode() const noexcept { return FMutationMode; }
+    void SetMutationMode(TGAMutationMode Value);
+
     // ---- evaluation (see "Evaluation" and "Parallel mode" above) ----
 
     int32_t GetEvaluationThreads() const noexcept { return FEvaluationThreads; }
@@ -343,6 +379,12 @@ public:
     virtual void SaveToStream(std::ostream& Stream) const;
     virtual void SaveToXML(IXMLGeneticAlgorithm& GAXML) const;
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
+    // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
+    const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) {
+        CheckChange("SetDocumentLimits");
+        FDocumentLimits = Value;
+    }
 
 protected:
     // ---- the evaluation seam ----
@@ -389,11 +431,12 @@ protected:
     // Child becomes a copy of Parent1; then OnInitializeChild.
     virtual void InitializeChild(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                  TKvGAIndividual* Child);
-    // One-point crossover of Parent1/Parent2 into Child1 and (when not nullptr) Parent2/Parent1
-    // into Child2, at one point chosen by CrossoverMethod, decided with CrossoverProbability.
+    // Crossover of Parent1/Parent2 into Child1 and (when not nullptr) Parent2/Parent1 into
+    // Child2, of the CrossoverKind (one point chosen by CrossoverMethod by default), decided with
+    // CrossoverProbability.
     virtual void Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                            TKvGAIndividual* Child1, TKvGAIndividual* Child2);
-    // Per-bit mutation of Item unless OnMutation vetoes it; true when a bit flipped.
+    // Mutation of Item by MutationMode unless OnMutation vetoes it; true when a bit flipped.
     virtual bool Mutate(TKvGAIndividual* Item);
     // Inverts a random run of Item's bits with InversionProbability (OnInversion may decide);
     // true when the inversion took place.
@@ -448,8 +491,15 @@ private:
     void RaiseIfWorker(const char* Operation) const;
     TKvGAGenes* MakeGenes() const;
     TKvGAPopulation* MakePopulation() const;
-    // The crossover point for a child of BitCount bits, drawn by CrossoverMethod.
+    // The crossover point for a child of BitCount bits, drawn by CrossoverMethod: place
+    // Random(CrossoverPlaces(BitCount)) of CrossoverPlaceAt.
     int32_t CrossoverPoint(int32_t BitCount);
+    // The number of places CrossoverMethod offers a point in a child of BitCount bits (0 for an
+    // empty child), and the point at place Place (0 .. count - 1; 0 also for a count of 0).
+    int32_t CrossoverPlaces(int32_t BitCount) const;
+    int32_t CrossoverPlaceAt(int32_t Place) const;
+    // Two different points for ckTwoPoint (equal when there is a single place), Lo <= Hi.
+    void CrossoverPoints(int32_t BitCount, int32_t& Lo, int32_t& Hi);
     // Installs the built-in routine of Method in OnSelection.
     void InstallSelectionRoutine(TGASelectionMethod Method);
     // The statistics, the fittest individual and the fitness sum from the stored fitness values
@@ -510,6 +560,11 @@ private:
     // outside rounds; workers read the second.
     bool FEvaluating = false;
     bool FConcurrentEvaluation = false;
+    TGACrossoverKind FCrossoverKind = ckOnePoint;
+    TGAMutationMode FMutationMode = mmPerBit;
+    // The mask of uniform crossover, reused from one pair to the next.
+    TBits FCrossoverMask;
+    TKvDocumentLimits FDocumentLimits;
 };
 
 // The engine a host application places and configures; it adds nothing to

@@ -30,6 +30,8 @@ void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
     FCrossoverMethod = S->FCrossoverMethod;
     FUseFitnessCutoff = S->FUseFitnessCutoff;
     FUseDiversityLimit = S->FUseDiversityLimit;
+    FCrossoverKind = S->FCrossoverKind;
+    FMutationMode = S->FMutationMode;
     SetSelectionMethod(S->FSelectionMethod);
     SetGenes(S->GetGenes());
     SetPopulation(S->GetPopulation());

@@ -15,7 +15,10 @@
 //   TKvGASelectionEvent       chooses a parent from Population and leaves it in Parent (which
 //                             enters as nullptr).
 //   TKvGACrossoverEvent       may move the crossover point (CrossoverBit) and change the crossover
-//                             decision (DoMutation) before Child is crossed.
+//                             decision (DoMutation) before Child is crossed. CrossoverBit carries
+//                             the point of one-point crossover, the lower point of two-point
+//                             crossover (moving it moves that point; the other stays), and -1 for
+//                             uniform crossover, where it is not read back (engine.h).
 //   TKvGeneEvent              reports one gene (declared for callers; the engine fires none).
 // OnEvolve uses the plain TNotifyEvent of the run-time layer.
 //

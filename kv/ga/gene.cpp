@@ -1,5 +1,6 @@
 #include "kv/ga/gene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -36,6 +37,31 @@ T RoundedBound(double Value) noexcept {
     if (R <= Lowest)
         return std::numeric_limits<T>::min();
     return static_cast<T>(R);
+}
+
+// The integer written into a run of Size bits (signed when Signed) for Value: below MinValue it
+// becomes MinValue rounded, else above MaxValue it becomes MaxValue rounded (a NaN bound bounds
+// nothing), all in integer arithmetic, so that a 64-bit value is compared exactly and not through
+// a double. The result is then saturated to what the run holds (0 .. 2^Size - 1, or
+// -2^(Size-1) .. 2^(Size-1) - 1), so that a bound that rounds past the run (MaxValue 2^60 - 1 is
+// the double 2^60) never wraps around to the other end of it.
+template <class T>
+T ClampedValue(T Value, double MinValue, double MaxValue, int32_t Size, bool Signed) noexcept {
+    if (!std::isnan(MinValue) && Value < RoundedBound<T>(MinValue))
+        Value = RoundedBound<T>(MinValue);
+    else if (!std::isnan(MaxValue) && Value > RoundedBound<T>(MaxValue))
+        Value = RoundedBound<T>(MaxValue);
+    if (Size <= 0)
+        return Value; // a run of no bits stores nothing
+    T Low = Signed ? std::numeric_limits<T>::min() : 0;
+    T High = std::numeric_limits<T>::max();
+    const int Width = Signed ? Size - 1 : Size; // the run's magnitude bits
+    if (Width < std::numeric_limits<T>::digits) {
+        High = static_cast<T>((T(1) << Width) - 1);
+        if (Signed)
+            Low = static_cast<T>(-High - 1);
+    }
+    return Value < Low ? Low : (Value > High ? High : Value);
 }
 
 } // namespace
@@ -76,6 +102,10 @@ void TKvGAGene::Assign(const TPersistent* Source) {
     FMaxValue = S->FMaxValue;
     FMinValue = S->FMinValue;
     FPreserveSignBit = S->FPreserveSignBit;
+    FUseRealInterval = S->FUseRealInterval;
+    FGrayCode = S->FGrayCode;
+    FRealLow = S->FRealLow;
+    FRealHigh = S->FRealHigh;
     Changed(false);
     // A copied Size must not leave the genes after this one overlapping it: re-lay them (and let
     // the engine grow its chromosomes) as a size change would, without touching the copied range.
@@ -273,19 +303,13 @@ void TKvGAGene::SetGeneAsBoolean(TKvEncodedBits& Bits, int32_t Offset, bool Valu
 }
 
 void TKvGAGene::SetGeneAsInteger(TKvEncodedBits& Bits, int32_t Offset, int32_t Value) {
-    if (Value < FMinValue)
-        Value = RoundedBound<int32_t>(FMinValue);
-    else if (Value > FMaxValue)
-        Value = RoundedBound<int32_t>(FMaxValue);
+    Value = ClampedValue(Value, FMinValue, FMaxValue, FSize, FPreserveSignBit);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsInteger(Offset, FSize, Value);
 }
 
 void TKvGAGene::SetGeneAsInt64(TKvEncodedBits& Bits, int32_t Offset, int64_t Value) {
-    if (static_cast<double>(Value) < FMinValue)
-        Value = RoundedBound<int64_t>(FMinValue);
-    else if (static_cast<double>(Value) > FMaxValue)
-        Value = RoundedBound<int64_t>(FMaxValue);
+    Value = ClampedValue(Value, FMinValue, FMaxValue, FSize, FPreserveSignBit);
     Bits.PreserveSignBit = FPreserveSignBit;
     Bits.SetAsInt64(Offset, FSize, Value);
 }
@@ -317,11 +341,73 @@ void TKvGAGene::SetGeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset,
     Bits.SetAsInteger(Offset, FSize, Code);
 }
 
+// ---- real values on an interval ----
+
+void TKvGAGene::SetRealInterval(double Low, double High) {
+    if (!std::isfinite(Low) || !std::isfinite(High) || !(Low < High) || !std::isfinite(High - Low))
+        throw EGAException(Format("The real interval [%s, %s] of gene \"%s\" is not an interval "
+                                  "of finite bounds, the lower below the upper",
+                                  FloatToStr(Low), FloatToStr(High), GetDisplayName()));
+    FRealLow = Low;
+    FRealHigh = High;
+    FUseRealInterval = true;
+}
+
+void TKvGAGene::CheckRealAccess() const {
+    if (FGeneType != gtInteger || !FUseRealInterval)
+        throw EGAException(Format("The gene \"%s\" has no real interval: give an integer gene "
+                                  "one with SetRealInterval",
+                                  GetDisplayName()));
+    if (FSize < 1 || FSize > 64)
+        throw EGAException(Format("The gene \"%s\" has %i bits: a real interval needs a gene of 1 "
+                                  "to 64 bits",
+                                  GetDisplayName(), FSize));
+}
+
+double TKvGAGene::GeneAsReal(TKvEncodedBits& Bits, int32_t Offset) const {
+    CheckRealAccess();
+    Bits.PreserveSignBit = false;
+    uint64_t Code = static_cast<uint64_t>(Bits.GetAsInt64(Offset, FSize));
+    if (FGrayCode) {
+        // The prefix xor of the Gray code gives the binary code back.
+        for (unsigned Shift = 1; Shift < 64; Shift <<= 1)
+            Code ^= Code >> Shift;
+    }
+    const uint64_t Top = FSize == 64 ? ~uint64_t(0) : (uint64_t(1) << FSize) - 1;
+    if (Code >= Top)
+        return FRealHigh;
+    // The share of the span first: code times span could overflow for a wide gene and a span
+    // near the largest double.
+    const double Value =
+        FRealLow + static_cast<double>(Code) / static_cast<double>(Top) * (FRealHigh - FRealLow);
+    return std::min(Value, FRealHigh);
+}
+
+void TKvGAGene::SetGeneAsReal(TKvEncodedBits& Bits, int32_t Offset, double Value) {
+    CheckRealAccess();
+    const uint64_t Top = FSize == 64 ? ~uint64_t(0) : (uint64_t(1) << FSize) - 1;
+    uint64_t Code = 0;
+    if (Value >= FRealHigh) {
+        Code = Top;
+    } else if (Value > FRealLow) { // a NaN fails both tests and writes code 0, RealLow
+        const double Scaled =
+            RoundHalfEven((Value - FRealLow) / (FRealHigh - FRealLow) * static_cast<double>(Top));
+        // Top as a double may round up to 2^64, which no code reaches.
+        Code = Scaled >= static_cast<double>(Top) ? Top : static_cast<uint64_t>(Scaled);
+    }
+    if (FGrayCode)
+        Code ^= Code >> 1;
+    Bits.PreserveSignBit = false;
+    Bits.SetAsInt64(Offset, FSize, static_cast<int64_t>(Code));
+}
+
 std::string TKvGAGene::AsString(TKvEncodedBits& Bits) const {
     switch (FGeneType) {
     case gtBoolean:
         return GeneAsBoolean(Bits) ? "True" : "False";
     case gtInteger:
+        if (FUseRealInterval && FSize >= 1 && FSize <= 64)
+            return FloatToStr(GeneAsReal(Bits));
         return IntToStr(GeneAsInteger(Bits));
     case gtFloat:
         return FloatToStr(static_cast<double>(GeneAsFloat(Bits)));

@@ -25,10 +25,27 @@
 //   Offset the gene's own Offset is used. Numeric access first sets Bits.PreserveSignBit to the
 //   gene's PreserveSignBit (enumerations set it to false), so these take the bit string by
 //   non-const reference. Writes clamp: integers to the rounded bounds (halves to even, saturated to
-//   the integer type), floats to the bounds (a NaN becomes MinValue); enumerations look the text up
-//   ignoring case. The layout of each type in the run is that of TKvEncodedBits.
+//   the integer type), compared in integer arithmetic (a 64-bit value is never rounded through a
+//   double), and then to what the run holds (0 .. 2^Size - 1, or -2^(Size-1) .. 2^(Size-1) - 1
+//   signed), so a value never wraps around the run: INT64_MAX written into an unsigned 60-bit gene
+//   reads back 2^60 - 1 although its MaxValue, a double, is 2^60. Floats clamp to the bounds (a
+//   NaN becomes MinValue) and the bit string saturates them to the run; enumerations look the text
+//   up ignoring case. The layout of each type in the run is that of TKvEncodedBits.
 //   GetAs...(Index) / SetAs...(Index, Value) / AsString(Index) reach the chromosome of individual
 //   Index of the population of the engine that owns the gene's genotype.
+//
+// Real values on an interval (integer genes)
+//   An integer gene may carry a real interval [RealLow, RealHigh] (SetRealInterval, which also
+//   sets UseRealInterval; a new gene has none, and [0, 1] as its bounds). Its n = Size bits then
+//   hold a code k read unsigned, and GeneAsReal decodes it to RealLow + k (RealHigh - RealLow) /
+//   (2^n - 1): code 0 is RealLow, code 2^n - 1 is RealHigh, and the codes between are evenly
+//   spaced. SetGeneAsReal writes the code nearest to the value (halves to even), clamped to the
+//   interval (a NaN writes RealLow); MinValue, MaxValue and PreserveSignBit play no part, and
+//   GeneAsInteger still reads the raw bits. With GrayCode the bits hold the reflected binary Gray
+//   code of k (k xor k / 2), so that neighbouring values differ in one bit; GrayCode changes only
+//   the real access. AsString of such a gene of 1 to 64 bits gives the real value. The
+//   interval, like the other limits, is the gene's description: genes, documents and Assign carry
+//   it (see persistence.h for the optional elements).
 //
 // Change reports: SetName, SetGeneType and Assign report an item change to the genotype; SetSize
 // calls SizeChange, which re-lays the genes after this one and lets the engine grow its
@@ -41,6 +58,9 @@
 //   "\"<text>\" is not a valid enumerated value"   an enumerated write of an unknown text
 //   a negative Size, naming it; a Size that would put the genotype beyond 2^31 - 1 bits
 //   GetAs.../SetAs.../AsString(Index) on a gene outside an engine's genotype
+//   GeneAsReal/SetGeneAsReal on a gene that is not an integer gene with a real interval, or whose
+//   Size is not 1 to 64 (naming the gene); SetRealInterval with bounds that are not finite or
+//   not increasing, or whose span overflows (naming them)
 //   EListError: an Index outside the population; a run outside the bit string (TKvEncodedBits)
 //   EConvertError: Assign from an object that is not a gene
 #pragma once
@@ -94,6 +114,17 @@ public:
     // Copies the texts of Value into the list (one change of the list).
     void SetEnumerations(const TStrings* Value);
 
+    // The real interval (see the class comment).
+    bool GetUseRealInterval() const noexcept { return FUseRealInterval; }
+    void SetUseRealInterval(bool Value) noexcept { FUseRealInterval = Value; }
+    double GetRealLow() const noexcept { return FRealLow; }
+    double GetRealHigh() const noexcept { return FRealHigh; }
+    // Stores the bounds and sets UseRealInterval. EGAException unless both are finite, Low < High
+    // and High - Low is finite; nothing is changed then.
+    void SetRealInterval(double Low, double High);
+    bool GetGrayCode() const noexcept { return FGrayCode; }
+    void SetGrayCode(bool Value) noexcept { FGrayCode = Value; }
+
     bool IsEnumeration() const noexcept { return FGeneType == gtEnumeration; }
     // Recomputes the default range (see the class comment).
     void RecalcMinMax();
@@ -113,6 +144,9 @@ public:
         return GeneAsEnumeration(Bits, FOffset);
     }
     std::string GeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset) const;
+    // The code of the gene's run mapped onto its real interval.
+    double GeneAsReal(TKvEncodedBits& Bits) const { return GeneAsReal(Bits, FOffset); }
+    double GeneAsReal(TKvEncodedBits& Bits, int32_t Offset) const;
 
     // Typed writes; the forms without Offset call the virtual forms with the gene's Offset.
     void SetGeneAsBoolean(TKvEncodedBits& Bits, bool Value) {
@@ -138,6 +172,9 @@ public:
     }
     virtual void SetGeneAsEnumeration(TKvEncodedBits& Bits, int32_t Offset,
                                       const std::string& Value);
+    // Writes the code nearest to Value on the gene's real interval.
+    void SetGeneAsReal(TKvEncodedBits& Bits, double Value) { SetGeneAsReal(Bits, FOffset, Value); }
+    virtual void SetGeneAsReal(TKvEncodedBits& Bits, int32_t Offset, double Value);
 
     // The gene's value in the chromosome of individual Index of its engine's population.
     bool GetAsBoolean(int Index) const { return GeneAsBoolean(ChromosomeOf(Index)); }
@@ -146,6 +183,7 @@ public:
     float GetAsFloat(int Index) const { return GeneAsFloat(ChromosomeOf(Index)); }
     double GetAsDouble(int Index) const { return GeneAsDouble(ChromosomeOf(Index)); }
     std::string GetAsEnumeration(int Index) const { return GeneAsEnumeration(ChromosomeOf(Index)); }
+    double GetAsReal(int Index) const { return GeneAsReal(ChromosomeOf(Index)); }
     void SetAsBoolean(int Index, bool Value) { SetGeneAsBoolean(ChromosomeOf(Index), Value); }
     void SetAsInteger(int Index, int32_t Value) { SetGeneAsInteger(ChromosomeOf(Index), Value); }
     void SetAsInt64(int Index, int64_t Value) { SetGeneAsInt64(ChromosomeOf(Index), Value); }
@@ -154,8 +192,10 @@ public:
     void SetAsEnumeration(int Index, const std::string& Value) {
         SetGeneAsEnumeration(ChromosomeOf(Index), Value);
     }
+    void SetAsReal(int Index, double Value) { SetGeneAsReal(ChromosomeOf(Index), Value); }
 
-    // The value as text: "True"/"False", decimal integer, a float in the general format with 15
+    // The value as text: "True"/"False", decimal integer (the real value, in the float format,
+    // for an integer gene with a real interval), a float in the general format with 15
     // significant digits, the enumeration text, or (gtUnknown) the run as a bit string.
     std::string AsString(TKvEncodedBits& Bits) const;
     std::string AsString(int Index) const { return AsString(ChromosomeOf(Index)); }
@@ -177,6 +217,8 @@ private:
     // engine, EListError for an Index outside the population.
     TKvEncodedBits& ChromosomeOf(int Index) const;
     TStringList* EnsureEnumerations() const;
+    // Raises EGAException unless the real access applies (see the class comment).
+    void CheckRealAccess() const;
 
     std::string FName;
     int32_t FSize = 0;
@@ -186,6 +228,10 @@ private:
     double FMaxValue = 0;
     double FMinValue = 0;
     bool FPreserveSignBit = false;
+    bool FUseRealInterval = false;
+    bool FGrayCode = false;
+    double FRealLow = 0;
+    double FRealHigh = 1;
 };
 
 using TKvGAGeneClass = TItemClassOf<TKvGAGene>;

@@ -23,6 +23,14 @@
 // each individual of the current population with its display name and whole bit string. The
 // floating-point settings pass through single precision (0.98 comes back as 0.9800000190734863);
 // enumerated settings are written as their identifiers ("smTournament") and read ignoring case.
+// Optional settings, each written only when it differs from its default, so that a document of
+// an engine that uses none of them is exactly what it was without them: CrossoverKind and
+// MutationMode as elements of Reproduction (after MutationProbability: <CrossoverKind>ckUniform
+// </CrossoverKind>), and an integer gene's real interval and Gray coding as elements of its
+// IntegerGene (after PreserveSignBit: RealLow and RealHigh, doubles, together; GrayCode, a
+// boolean). Saving into a node that already holds CrossoverKind or MutationMode overwrites them
+// even with the default. On loading, an absent or empty element gives the default (ckOnePoint,
+// mmPerBit, no interval, no Gray coding); the elements are read and checked with the rest.
 // Not saved: fitness values, statistics, FittestIndividual, the previous generation,
 // InitialPopulation, Operations, Initialized, events, gene offsets and genes of type gtUnknown.
 // The decoded values are written for readers of the document and never read back.
@@ -31,8 +39,10 @@
 // never cleared); single values (Name, Bits, the settings, Size) are overwritten. The decoded
 // value of an enumerated gene whose code names no entry (code 3 of a 2-bit gene of 3 entries, as
 // random and mutated chromosomes hold) is written empty: the individual's bits are saved whole all
-// the same. A save that fails (a name that is not valid UTF-8, say) writes nothing to the stream,
-// and SaveToFile leaves the file as it was.
+// the same. So is the value of a gene that does not lie wholly inside the individual's chromosome
+// (GeneSize set below the genes' total, or a chromosome a callback shortened). A save that fails (a
+// name that is not valid UTF-8, say) writes nothing to the stream, and SaveToFile leaves the file
+// as it was.
 //
 // Loading re-creates the genes through their writers, in document order: Name, Size, then (numeric
 // kinds) MinValue, MaxValue, PreserveSignBit, then the type, then the enumeration texts one by one.
@@ -70,6 +80,30 @@
 //   MaxTournamentField the TournamentField: at most 2^16. Each parent a tournament selects costs
 //                      TournamentField draws, so a document could otherwise make every later
 //                      generation run for hours (2^31 - 1 contestants per parent).
+// and two settings of each engine (GetDocumentLimits/SetDocumentLimits, TKvDocumentLimits):
+//   MaxDocumentBytes   LoadFromFile and LoadFromStream read at most this many bytes (default
+//                      2^30, 1 GiB), checked while reading: a longer file or stream, an endless
+//                      one (/dev/zero behind a stream) or one whose claimed size is too large is
+//                      refused with EXmlError. LoadFromFile reads only a regular file (a symbolic
+//                      link is followed): a directory, FIFO, device or socket is refused with
+//                      EXmlError naming it, without reading or waiting.
+//   MaxPaddingBits     a population loaded into an engine may be padded with at most this many
+//                      zero bits in all (default 2^24): the bits its chromosomes get beyond their
+//                      Bits texts (GeneSize less the text's length, for each shorter text). Bits
+//                      spelled out in the document cost nothing, so every saved document passes,
+//                      while a small hand-made one (a GenoType Size of 2^24 and 256 empty
+//                      chromosomes: 17 KB asking for 512 MiB) is refused with EConvertError before
+//                      a chromosome is made. A document's allocation is thus bounded by its own
+//                      size plus this allowance.
+// The limits are symmetric: SaveToStream and SaveToFile refuse, with EXmlError and before the
+// stream or the file is touched, an engine whose document a load with the same settings would
+// refuse (a chromosome or genotype beyond the limits, a padding beyond MaxPaddingBits, a
+// TournamentField beyond MaxTournamentField), and one whose text is longer than
+// MaxDocumentBytes: before the document is built when the population alone holds more bits than
+// that (each bit is a character), else while writing (SaveToFile before the file is touched;
+// SaveToStream may then have left the first MaxDocumentBytes bytes in the stream). So nothing is saved that cannot be loaded back. The memory running out
+// while loading or saving a file or stream raises EXmlError saying so; no foreign exception class
+// (std::bad_alloc, std::length_error, a file-system error) leaves these entry points.
 //
 // Errors of loading:
 //   EXmlError       a file or stream that cannot be read, a malformed document
@@ -77,29 +111,36 @@
 //                   BooleanGene, IntegerGene, FloatGene or EnumerationGene element (named)
 //   EConvertError   a required value absent, empty or not convertible; an unknown enumeration
 //                   identifier; a negative size, or a size or TournamentField beyond the limits; a
-//                   Bits text with another character than 0 or 1 (each naming the element, its
-//                   place and the value)
+//                   Bits text with another character than 0 or 1; an optional value that is present
+//                   but not convertible, RealLow without RealHigh (or the reverse), or a real
+//                   interval whose bounds are not finite and increasing (each naming the element,
+//                   its place and the value)
 //
 // SaveToFile builds the whole document first, writes it to a new temporary file beside the
 // target, flushes it to the disk and renames it over the target, so a failure at any point leaves
 // an existing file as it was and no temporary file behind (EXmlError naming the file and the
 // system's reason). A target that is a symbolic link has the file it names replaced; the new file
-// keeps the permissions of the one it replaces.
+// keeps the permissions of the one it replaces. Only a regular file is replaced: a target that
+// is a directory, FIFO, device or socket (after following links), or a symbolic link that names
+// no file (dangling), is refused with EXmlError and left as it is.
 //
 // Assign(Source) from another engine stores Generation, FitnessCutoff, the three probabilities,
 // ElitistPct, GeneSize, FitnessMethod, the statistics, DiversityLimit, TournamentField,
-// Initialized, CrossoverMethod and the two Use flags directly, sets SelectionMethod through its
-// writer (a custom OnSelection is not copied: smCustom leaves OnSelection unset), and copies the
-// genotype, the population and the previous generation into the engine's own collections (a
-// source without a previous generation leaves the target's own one empty). FittestIndividual
-// becomes the individual of the same index in the copied population (none when the source has
-// none). The selection support data (the fitness sum and cumulative fitnesses, and the elitist
-// queue, rebuilt over the copied population) follow, so the copy evolves exactly as the source
-// would. Not copied: events, InitialPopulation, Operations, the component's name and owner.
+// Initialized, CrossoverMethod, the two Use flags, CrossoverKind and MutationMode directly, sets
+// SelectionMethod through its writer (a custom OnSelection is not copied: smCustom leaves
+// OnSelection unset), and copies the genotype, the population and the previous generation into
+// the engine's own collections (a source without a previous generation leaves the target's own
+// one empty). FittestIndividual becomes the individual of the same index in the copied
+// population (none when the source has none). The selection support data (the fitness sum and
+// cumulative fitnesses, and the elitist queue, rebuilt over the copied population) follow, so
+// the copy evolves exactly as the source would. Not copied: events, InitialPopulation,
+// Operations, DocumentLimits, the component's name and owner.
 // Any other source: the cannot-assign error (EConvertError).
 #pragma once
 
 #include <cstdint>
+
+#include "kv/xml/xml_node.h"
 
 namespace kv {
 
@@ -109,5 +150,22 @@ inline constexpr int32_t MaxChromosomeBits = int32_t(1) << 24;
 inline constexpr int64_t MaxPopulationBits = int64_t(1) << 32;
 // The largest TournamentField that a loaded document may set.
 inline constexpr int32_t MaxTournamentField = int32_t(1) << 16;
+// The most bits, in all, that a load may add to chromosomes whose Bits text is shorter than the
+// chromosome length, unless an engine's DocumentLimits say otherwise: one longest chromosome
+// (2 MiB of chromosomes).
+inline constexpr int64_t DefaultMaxPaddingBits = int64_t(1) << 24;
+
+// The settable limits of an engine's loads and saves (TKvCustomGeneticAlgorithm::
+// GetDocumentLimits/SetDocumentLimits; see the header comment). Each engine has its own; Assign
+// does not copy them.
+struct TKvDocumentLimits {
+    // The largest settings document, in bytes, that LoadFromFile and LoadFromStream read and
+    // SaveToFile and SaveToStream write. UINT64_MAX lifts the limit.
+    uint64_t MaxDocumentBytes = DefaultMaxXMLDocumentBytes;
+    // The most zero bits a load may pad, in all, onto chromosomes whose Bits text is shorter than
+    // the chromosome length the engine gives them. A document that spells out its bits pads
+    // nothing. MaxPopulationBits or more lifts the bound; 0 refuses any padding.
+    int64_t MaxPaddingBits = DefaultMaxPaddingBits;
+};
 
 } // namespace kv

@@ -36,6 +36,22 @@ private:
     bool FSaved;
 };
 
+// The value element of a gene type, or nullptr for a type whose value is not saved.
+const char* ValueElement(TGeneType Type) noexcept {
+    switch (Type) {
+    case gtBoolean:
+        return "BooleanGeneValue";
+    case gtInteger:
+        return "IntegerGeneValue";
+    case gtFloat:
+        return "FloatGeneValue";
+    case gtEnumeration:
+        return "EnumerationGeneValue";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void TKvGAGenes::SaveToXML(IXMLGenoType& GenoTypeXML) const {
@@ -49,9 +65,18 @@ void TKvGAGenes::SaveToXML(IXMLGenoType& GenoTypeXML) const {
             Node->SetSize(Gene->GetSize());
             break;
         }
-        case gtInteger:
-            SaveNumeric(*GenoTypeXML.GetIntegerGene()->Add(), *Gene);
+        case gtInteger: {
+            std::shared_ptr<IXMLIntegerGeneType> Node = GenoTypeXML.GetIntegerGene()->Add();
+            SaveNumeric(*Node, *Gene);
+            // Optional elements, written only when they differ from a plain integer gene's.
+            if (Gene->GetUseRealInterval()) {
+                Node->SetChildAsDouble("RealLow", Gene->GetRealLow());
+                Node->SetChildAsDouble("RealHigh", Gene->GetRealHigh());
+            }
+            if (Gene->GetGrayCode())
+                Node->SetChildAsBoolean("GrayCode", true);
             break;
+        }
         case gtFloat:
             SaveNumeric(*GenoTypeXML.GetFloatGene()->Add(), *Gene);
             break;
@@ -90,6 +115,14 @@ void TKvGAGenes::SaveToXML(IXMLGenes& GenesXML, const TKvGAIndividual& Item) con
     const int Count = GetCount();
     for (int I = 0; I < Count; ++I) {
         const auto* Gene = static_cast<const TKvGAGene*>(GetItemUnchecked(I));
+        // A gene that does not lie wholly inside the chromosome (GeneSize set below the genes'
+        // total, or a chromosome that a callback shortened) has no value in it: its value element
+        // is written empty, like that of an enumerated code that names no entry.
+        if (int64_t(Gene->GetOffset()) + Gene->GetSize() > Bits.GetSize()) {
+            if (const char* Element = ValueElement(Gene->GetGeneType()))
+                GenesXML.AddChild(Element);
+            continue;
+        }
         switch (Gene->GetGeneType()) {
         case gtBoolean:
             if (!Booleans)
@@ -158,6 +191,9 @@ void TKvGAGenes::LoadFromXML(IXMLGenoType& GenoTypeXML) {
             Gene->SetPreserveSignBit(G.PreserveSignBit);
         }
         Gene->SetGeneType(G.GeneType);
+        if (G.UseRealInterval)
+            Gene->SetRealInterval(G.RealLow, G.RealHigh); // checked when it was read
+        Gene->SetGrayCode(G.GrayCode);
         if (G.GeneType == gtEnumeration) {
             // One text after the other: each addition re-sizes the gene from the entries so far.
             // The texts start from a gene of no bits, so that the range they leave depends on the

@@ -57,7 +57,9 @@ void TKvGAPopulation::LoadFromXML(IXMLChromosomes& ChromosomesXML) {
     const std::vector<detail::TChromosomeRecord>* Taken =
         detail::TDomainReading::TakeChromosomes(ChromosomesXML, GeneSize);
     if (Taken == nullptr)
-        Own = detail::ReadChromosomes(ChromosomesXML, GeneSize);
+        Own = detail::ReadChromosomes(
+            ChromosomesXML, GeneSize,
+            FEngine != nullptr ? FEngine->GetDocumentLimits().MaxPaddingBits : 0);
     const std::vector<detail::TChromosomeRecord>& Records = Taken != nullptr ? *Taken : Own;
     TUpdateGuard Batch(*this);
     Clear();

@@ -2,10 +2,12 @@
 #include "kv/ga/detail/persistence_records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "kv/ga/bits.h"
 #include "kv/ga/persistence.h"
+#include "kv/rtl/convert.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/text.h"
 #include "kv/vocabulary/enum_names.h"
@@ -24,6 +26,29 @@ namespace {
     throw EIntfCastError(Format("GenoType item %d: %s is not a gene element (BooleanGene, "
                                 "IntegerGene, FloatGene or EnumerationGene)",
                                 Index, What));
+}
+
+// The optional real interval and Gray coding of an IntegerGene element.
+void ReadRealInterval(IXMLGeneType& Gene, TGeneRecord& G) {
+    const bool HasLow = Gene.HasChildValue("RealLow");
+    const bool HasHigh = Gene.HasChildValue("RealHigh");
+    if (HasLow != HasHigh)
+        throw EConvertError(Format("element \"%s\" without element \"%s\": a real interval "
+                                   "needs both bounds",
+                                   HasLow ? "RealLow" : "RealHigh",
+                                   HasLow ? "RealHigh" : "RealLow"));
+    if (HasLow) {
+        G.RealLow = Gene.GetChildAsDouble("RealLow");
+        G.RealHigh = Gene.GetChildAsDouble("RealHigh");
+        if (!std::isfinite(G.RealLow) || !std::isfinite(G.RealHigh) || !(G.RealLow < G.RealHigh) ||
+            !std::isfinite(G.RealHigh - G.RealLow))
+            throw EConvertError(Format("the real interval [%s, %s] (elements \"RealLow\" and "
+                                       "\"RealHigh\") is not an interval of finite bounds, the "
+                                       "lower below the upper",
+                                       FloatToStr(G.RealLow), FloatToStr(G.RealHigh)));
+        G.UseRealInterval = true;
+    }
+    G.GrayCode = Gene.GetChildAsBoolean("GrayCode", false);
 }
 
 TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
@@ -55,6 +80,7 @@ TGeneRecord ReadGene(IXMLGeneType& Gene, int Index) {
                 G.Enumerations.push_back(Texts->GetItem(I));
         } else {
             G.GeneType = gtInteger;
+            ReadRealInterval(Gene, G);
         }
     } catch (const EConvertError& E) {
         throw EConvertError(Format("GenoType item %d (%s \"%s\"): %s", Index, Gene.GetNodeName(),
@@ -98,6 +124,17 @@ E ReadIdent(const std::string& Text, const char* Element, const char* Parent) {
         return *Value;
     throw EConvertError(Format("\"%s\" is not a valid %s identifier for element \"%s\" in \"%s\"",
                                TextExcerpt(Text), TEnumInfo<E>::TypeName, Element, Parent));
+}
+
+// An optional identifier element of Parent: Default when absent or empty.
+template <class E>
+E ReadOptionalIdent(IXMLNode& Parent, const char* Element, E Default) {
+    if (!Parent.HasChildValue(Element))
+        return Default;
+    const std::string Text = Parent.GetChildText(Element);
+    if (TrimXMLSpace(Text).empty())
+        return Default;
+    return ReadIdent<E>(Text, Element, Parent.GetNodeName().c_str());
 }
 
 template <class T>
@@ -163,18 +200,59 @@ TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index) {
     return R;
 }
 
-std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize) {
+namespace {
+
+// Reads and checks every Chromosome item of Node, appending the records to Records when it is
+// given (a save's check keeps nothing). The padding is counted as the items are read, so a
+// document that asks for too much is refused at the first item beyond the allowance.
+void ScanChromosomes(IXMLChromosomes& Node, int64_t GeneSize, int64_t MaxPaddingBits,
+                     std::vector<TChromosomeRecord>* Records) {
     const int Count = Node.GetCount();
     if (GeneSize > 0 && int64_t(Count) * GeneSize > MaxPopulationBits)
         throw EConvertError(Format("\"Chromosomes\" holds %d chromosomes of %lld bits, more than "
                                    "the %lld bits a loaded population may hold",
                                    Count, static_cast<long long>(GeneSize),
                                    static_cast<long long>(MaxPopulationBits)));
+    if (Records != nullptr)
+        Records->reserve(static_cast<size_t>(Count));
+    int64_t Padding = 0;
+    for (int I = 0; I < Count; ++I) {
+        TChromosomeRecord R = ReadChromosome(*Node.GetChromosome(I), I);
+        const auto Given = static_cast<int64_t>(R.Bits.size());
+        if (Given < GeneSize) {
+            Padding += GeneSize - Given;
+            if (Padding > MaxPaddingBits)
+                throw EConvertError(Format(
+                    "%s: the Bits texts of the chromosomes up to this one leave %lld bits of their "
+                    "%lld-bit chromosomes unwritten, more than the %lld bits of padding a load "
+                    "may add (DocumentLimits.MaxPaddingBits)",
+                    ChromosomePlace(I, R.Name), static_cast<long long>(Padding),
+                    static_cast<long long>(GeneSize), static_cast<long long>(MaxPaddingBits)));
+        }
+        if (Records != nullptr)
+            Records->push_back(std::move(R));
+    }
+}
+
+} // namespace
+
+std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize,
+                                               int64_t MaxPaddingBits) {
     std::vector<TChromosomeRecord> Records;
-    Records.reserve(static_cast<size_t>(Count));
-    for (int I = 0; I < Count; ++I)
-        Records.push_back(ReadChromosome(*Node.GetChromosome(I), I));
+    ScanChromosomes(Node, GeneSize, MaxPaddingBits, &Records);
     return Records;
+}
+
+void CheckLoadable(IXMLGeneticAlgorithm& Node, int64_t MaxPaddingBits) {
+    ReadSettings(Node);
+    std::shared_ptr<IXMLGADomainType> Domain = FindChild<IXMLGADomainType>(Node, "Domain");
+    if (Domain == nullptr)
+        return;
+    int64_t GeneSize = 0;
+    if (auto GenoType = FindChild<IXMLGenoType>(*Domain, "GenoType"))
+        GeneSize = ReadGenoType(*GenoType).GeneSize;
+    if (auto Chromosomes = FindChild<IXMLChromosomes>(*Domain, "Chromosomes"))
+        ScanChromosomes(*Chromosomes, GeneSize, MaxPaddingBits, nullptr);
 }
 
 namespace {
@@ -230,6 +308,9 @@ TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node) {
     S.SelectionMethod =
         ReadIdent<TGASelectionMethod>(Selection->GetMethod(), "Method", "SelectionMethod");
     S.ElitistPercent = Selection->GetElitistPercent();
+    S.CrossoverKind =
+        ReadOptionalIdent<TGACrossoverKind>(*Reproduction, "CrossoverKind", ckOnePoint);
+    S.MutationMode = ReadOptionalIdent<TGAMutationMode>(*Reproduction, "MutationMode", mmPerBit);
     S.TournamentField = Selection->GetTournamentField();
     if (S.TournamentField > MaxTournamentField)
         throw EConvertError(Format("The value %d of element \"TournamentField\" in "

@@ -1,4 +1,7 @@
-// Reproduction: child set-up, crossover on the five boundary methods, mutation and inversion.
+// Reproduction: child set-up, crossover of the three kinds on the five boundary methods, mutation
+// and inversion.
+#include <algorithm>
+
 #include "kv/ga/engine.h"
 #include "kv/rtl/random.h"
 
@@ -49,25 +52,57 @@ void TKvCustomGeneticAlgorithm::InitializeChild(TKvGAIndividual* Parent1, TKvGAI
         FOnInitializeChild(this, Parent1, Parent2, Child);
 }
 
-int32_t TKvCustomGeneticAlgorithm::CrossoverPoint(int32_t BitCount) {
+int32_t TKvCustomGeneticAlgorithm::CrossoverPlaces(int32_t BitCount) const {
+    switch (FCrossoverMethod) {
+    case cmGeneBoundary: {
+        const int Count = GetGenes()->GetCount();
+        return Count >= 2 ? Count - 1 : BitCount;
+    }
+    case cmByteBoundary:
+        return FGeneSize >= 16 ? BitCount / 8 : BitCount;
+    case cmWordBoundary:
+        return FGeneSize >= 32 ? BitCount / 16 : BitCount;
+    case cmLongwordBoundary:
+        return FGeneSize >= 64 ? BitCount / 32 : BitCount;
+    case cmBitBoundary:
+    default:
+        return BitCount;
+    }
+}
+
+int32_t TKvCustomGeneticAlgorithm::CrossoverPlaceAt(int32_t Place) const {
     switch (FCrossoverMethod) {
     case cmGeneBoundary: {
         const TKvGAGenes* Genes = GetGenes();
-        const int Count = Genes->GetCount();
-        if (Count >= 2)
-            return Genes->GetItem(1 + Random(Count - 1))->GetOffset();
-        return Random(BitCount);
+        return Genes->GetCount() >= 2 ? Genes->GetItem(1 + Place)->GetOffset() : Place;
     }
     case cmByteBoundary:
-        return FGeneSize >= 16 ? (1 + Random(BitCount / 8)) * 8 : Random(BitCount);
+        return FGeneSize >= 16 ? (1 + Place) * 8 : Place;
     case cmWordBoundary:
-        return FGeneSize >= 32 ? (1 + Random(BitCount / 16)) * 16 : Random(BitCount);
+        return FGeneSize >= 32 ? (1 + Place) * 16 : Place;
     case cmLongwordBoundary:
-        return FGeneSize >= 64 ? (1 + Random(BitCount / 32)) * 32 : Random(BitCount);
+        return FGeneSize >= 64 ? (1 + Place) * 32 : Place;
     case cmBitBoundary:
     default:
-        return Random(BitCount);
+        return Place;
     }
+}
+
+int32_t TKvCustomGeneticAlgorithm::CrossoverPoint(int32_t BitCount) {
+    return CrossoverPlaceAt(Random(CrossoverPlaces(BitCount)));
+}
+
+void TKvCustomGeneticAlgorithm::CrossoverPoints(int32_t BitCount, int32_t& Lo, int32_t& Hi) {
+    const int32_t Places = CrossoverPlaces(BitCount);
+    const int32_t First = Random(Places);
+    int32_t Second = First;
+    if (Places >= 2) {
+        Second = Random(Places - 1);
+        if (Second >= First)
+            ++Second;
+    }
+    Lo = CrossoverPlaceAt(std::min(First, Second));
+    Hi = CrossoverPlaceAt(std::max(First, Second));
 }
 
 void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
@@ -76,17 +111,64 @@ void TKvCustomGeneticAlgorithm::Crossover(TKvGAIndividual* Parent1, TKvGAIndivid
     if (!DoCrossover && !FOnCrossover)
         return;
     TKvGABits* Bits1 = Child1->GetBits();
-    int32_t Point = CrossoverPoint(Bits1->GetSize());
-    if (FOnCrossover)
+    // The kind in force when the pair is crossed (a callback that changes it affects the next
+    // pair), the point the event carries, and for two-point crossover the point it does not.
+    const TGACrossoverKind Kind = FCrossoverKind;
+    int32_t Point = -1;
+    int32_t Second = -1;
+    switch (Kind) {
+    case ckTwoPoint:
+        CrossoverPoints(Bits1->GetSize(), Point, Second);
+        break;
+    case ckUniform:
+        break;
+    case ckOnePoint:
+    default:
+        Point = CrossoverPoint(Bits1->GetSize());
+        break;
+    }
+    bool MaskDrawn = false;
+    // Crosses Child from its first parent First and its second parent Other.
+    auto Cross = [&](TKvGABits& Child, const TKvGABits& First, const TKvGABits& Other) {
+        switch (Kind) {
+        case ckTwoPoint:
+            Child.CrossOver(First, Other, Point, Second);
+            break;
+        case ckUniform:
+            if (!MaskDrawn) {
+                // One raw value per word, drawn once for both children of a pair.
+                FCrossoverMask.SetSize(Bits1->GetSize());
+                uint64_t* Words = FCrossoverMask.Words();
+                TRandomSource& Source = ThreadRandomSource();
+                for (size_t I = 0; I < FCrossoverMask.WordCount(); ++I)
+                    Words[I] = Source.Next();
+                FCrossoverMask.ClearPadding();
+                MaskDrawn = true;
+            }
+            Child.CrossOver(First, Other, FCrossoverMask);
+            break;
+        case ckOnePoint:
+        default:
+            Child.CrossOver(First, Other, Point);
+            break;
+        }
+    };
+    if (FOnCrossover) {
         FOnCrossover(this, Parent1, Parent2, Child1, Point, DoCrossover);
+        if (Kind == ckUniform)
+            Point = -1;
+    }
     if (DoCrossover)
-        Bits1->CrossOver(*Parent1->GetBits(), *Parent2->GetBits(), Point);
+        Cross(*Bits1, *Parent1->GetBits(), *Parent2->GetBits());
     if (Child2 == nullptr)
         return;
-    if (FOnCrossover)
+    if (FOnCrossover) {
         FOnCrossover(this, Parent2, Parent1, Child2, Point, DoCrossover);
+        if (Kind == ckUniform)
+            Point = -1;
+    }
     if (DoCrossover)
-        Child2->GetBits()->CrossOver(*Parent2->GetBits(), *Parent1->GetBits(), Point);
+        Cross(*Child2->GetBits(), *Parent2->GetBits(), *Parent1->GetBits());
 }
 
 bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
@@ -94,7 +176,9 @@ bool TKvCustomGeneticAlgorithm::Mutate(TKvGAIndividual* Item) {
     if (FOnMutation)
         FOnMutation(this, Item, DoMutation);
     if (DoMutation)
-        DoMutation = Item->GetBits()->Mutate(FMutationProbability);
+        DoMutation = FMutationMode == mmGeometric
+                         ? Item->GetBits()->MutateGeometric(FMutationProbability)
+                         : Item->GetBits()->Mutate(FMutationProbability);
     return DoMutation;
 }
 

@@ -42,6 +42,19 @@ struct TSlotReader {
         }
         return static_cast<int64_t>(Raw);
     }
+
+    // The code slot K stands for: its value, or with Modulo (and Count > 0) the value reduced to
+    // 0 .. Count - 1.
+    int64_t Code(int32_t K, bool Modulo, int64_t Count) const {
+        const int64_t Value = Read(K);
+        if (!Modulo || Count <= 0 || (Value >= 0 && Value < Count))
+            return Value;
+        // The gene the machine lays out holds values below 2 Count: one subtraction is enough.
+        if (Value >= Count && Value - Count < Count)
+            return Value - Count;
+        const int64_t Rest = Value % Count;
+        return Rest < 0 ? Rest + Count : Rest;
+    }
 };
 
 // The engine's name for messages: its component name, else its class name.
@@ -97,6 +110,7 @@ void TKvGPVirtualMachine::CopyTo(TKvGPVirtualMachine& Target) const {
     Target.SetOnFinished(GetOnFinished());
     Target.SetOnInitialize(GetOnInitialize());
     Target.SetName(GetName());
+    Target.FModuloDecoding = FModuloDecoding;
     // Bound last, so that adding the instructions laid out no genes; and without free
     // notification, so that making a copy changes nothing of the engine.
     Target.SetGeneticAlgorithm(nullptr);
@@ -153,7 +167,7 @@ void TKvGPVirtualMachine::Compile(const TKvGeneticAlgorithm* GA, const TKvGAIndi
     const TSlotReader Reader = SlotReader(GA, Item);
     const int Count = GetInstructionSet()->GetCount();
     for (int32_t K = 0; K < Reader.Slots; ++K) {
-        const int64_t Value = Reader.Read(K);
+        const int64_t Value = Reader.Code(K, FModuloDecoding, Count);
         if (Value < 0 || Value >= Count)
             throw EGPException(Format(SUnknownInstruction, std::to_string(Value)));
     }
@@ -173,7 +187,7 @@ bool TKvGPVirtualMachine::TryCompile(const TKvGeneticAlgorithm* GA, const TKvGAI
     FEncodedProgram.resize(static_cast<size_t>(Reader.Slots));
     int32_t* Codes = FEncodedProgram.data();
     for (int32_t K = 0; K < Reader.Slots; ++K) {
-        const int64_t Value = Reader.Read(K);
+        const int64_t Value = Reader.Code(K, FModuloDecoding, Count);
         if (Value < 0 || Value >= Count) {
             // A value beyond the 32-bit codes is kept as -1, which is just as invalid.
             Codes[K] = Value >= INT32_MIN && Value <= INT32_MAX ? static_cast<int32_t>(Value) : -1;
@@ -202,7 +216,7 @@ void TKvGPVirtualMachine::DecodeProgram(const TKvGeneticAlgorithm* GA,
     TUpdateGuard Batch(*Program);
     Program->Clear();
     for (int32_t K = 0; K < Reader.Slots; ++K) {
-        const int64_t Value = Reader.Read(K);
+        const int64_t Value = Reader.Code(K, FModuloDecoding, Count);
         if (Value >= 0 && Value < Count)
             Program->Add(Set->GetItem(static_cast<int>(Value))->GetName());
         else

@@ -14,6 +14,16 @@
 //   Only the first gene of the engine is consulted. The chromosome is only read: its
 //   PreserveSignBit field is left as it was.
 //
+// Modulo decoding (ModuloDecoding, false by default)
+//   With ModuloDecoding set, a slot value v stands for the instruction at position v mod N (N the
+//   number of instructions; a negative v of a signed gene counts from the end, so the result is
+//   always 0 .. N - 1): every slot names an instruction and every chromosome is a program, so no
+//   breeding effort goes to undecodable individuals. DecodeProgram, Compile and TryCompile all
+//   decode this way; the codes in EncodedProgram are the reduced ones. It changes the meaning of
+//   a chromosome, not the genes: the instruction gene, its size and its saved form stay as they
+//   are. Like the machine's other properties it is not saved (the engine's documents hold no
+//   machine settings): a caller that loads a population bred this way sets it again.
+//
 // Operations
 //   UpdateGenes(Genes)     in one batch of Genes (closed on every path): removes every gene, adds
 //                          "Instructions", makes it gtEnumeration, then gives it the instruction
@@ -59,8 +69,8 @@
 // Copies for parallel evaluation (CreateCopy): the genetic-program engine runs each worker thread
 // on its own copy of its machine, because a machine holds the state of one run. A copy has the
 // same instructions (names, comments and OnExecute callbacks), the same machine events
-// (OnExecuteInstruction, OnError, OnExecuting, OnExecuted, OnFinished, OnInitialize) and the same
-// name, an empty stack and program, and no owner. It reads programs through the same engine, but
+// (OnExecuteInstruction, OnError, OnExecuting, OnExecuted, OnFinished, OnInitialize), the same
+// ModuloDecoding and the same name, an empty stack and program, and no owner. It reads programs through the same engine, but
 // it is not bound to it: it neither asks for the engine's free notification nor lays out its
 // genes, so the engine must outlive it (the engine that made it destroys it). Callbacks are copied
 // as std::function objects, so they share what they captured: a callback that captured the
@@ -94,6 +104,10 @@ public:
     ~TKvGPVirtualMachine() override;
 
     std::string ClassName() const override { return "TKvGPVirtualMachine"; }
+
+    // Whether slot values are reduced modulo the number of instructions (see above).
+    bool GetModuloDecoding() const noexcept { return FModuloDecoding; }
+    void SetModuloDecoding(bool Value) noexcept { FModuloDecoding = Value; }
 
     TKvGeneticAlgorithm* GetGeneticAlgorithm() const noexcept { return FGeneticAlgorithm; }
     // See Binding above.
@@ -132,6 +146,7 @@ private:
     TKvGeneticAlgorithm* FGeneticAlgorithm = nullptr;
     // A copy refers to its engine without free notification (see CreateCopy).
     bool FCopy = false;
+    bool FModuloDecoding = false;
 };
 
 } // namespace kv

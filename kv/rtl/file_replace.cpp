@@ -10,8 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
+#include "kv/rtl/detail/file_read.h"
 #include "kv/rtl/exceptions.h"
 
 namespace kv::detail {
@@ -26,16 +28,30 @@ namespace fs = std::filesystem;
 }
 
 // The file a write to FileName reaches: a symbolic link is followed, so the file it names is
-// replaced and the link stays. A dangling link, or one that cannot be resolved, is replaced
-// itself.
+// replaced and the link stays. Only a regular file is replaced, or a new one made: a target that
+// exists and is not a regular file (after following links: a directory, a FIFO, a device, a
+// socket) is refused, and so is a symbolic link that names no file (dangling, or a loop), since
+// the file it would reach is not the one it names.
 fs::path WriteTarget(const std::string& FileName) {
     fs::path Target(FileName);
-    std::error_code EC;
-    if (fs::is_symlink(fs::symlink_status(Target, EC))) {
+    struct stat Link {};
+    if (::lstat(FileName.c_str(), &Link) != 0)
+        return Target; // a new file (or one that cannot be reached: creating it will say why)
+    if (S_ISLNK(Link.st_mode)) {
+        std::error_code EC;
         fs::path Resolved = fs::canonical(Target, EC);
-        if (!EC)
-            return Resolved;
+        if (EC)
+            throw EXmlError(Format("Cannot write the file \"%s\": it is a symbolic link that "
+                                   "names no file (%s)",
+                                   FileName, EC.message()));
+        Target = std::move(Resolved);
     }
+    struct stat Info {};
+    if (::stat(Target.c_str(), &Info) == 0)
+        if (const char* Kind = SpecialFileKind(Info.st_mode))
+            throw EXmlError(Format("Cannot write the file \"%s\": it is %s, not a regular file, "
+                                   "and is not replaced",
+                                   FileName, Kind));
     return Target;
 }
 
@@ -112,11 +128,8 @@ void SyncDirectory(const fs::path& Directory) noexcept {
     }
 }
 
-} // namespace
-
-void ReplaceFile(const std::string& FileName, std::string_view Bytes) {
-    if (FileName.empty())
-        throw EXmlError("Cannot write a file without a name");
+// ReplaceFile's work; the caller turns foreign exceptions into EXmlError.
+void ReplaceRegularFile(const std::string& FileName, std::string_view Bytes) {
     const fs::path Target = WriteTarget(FileName);
     TTemporaryFile Temporary(Target, FileName);
     struct stat Old {};
@@ -132,6 +145,20 @@ void ReplaceFile(const std::string& FileName, std::string_view Bytes) {
     Temporary.Renamed();
     fs::path Directory = Target.parent_path();
     SyncDirectory(Directory.empty() ? fs::path(".") : Directory);
+}
+
+} // namespace
+
+void ReplaceFile(const std::string& FileName, std::string_view Bytes) {
+    if (FileName.empty())
+        throw EXmlError("Cannot write a file without a name");
+    try {
+        ReplaceRegularFile(FileName, Bytes);
+    } catch (const std::bad_alloc&) {
+        throw EXmlError(Format("Cannot write the file \"%s\": the memory ran out", FileName));
+    } catch (const fs::filesystem_error& E) {
+        throw EXmlError(Format("Cannot write the file \"%s\": %s", FileName, E.what()));
+    }
 }
 
 } // namespace kv::detail

@@ -45,6 +45,15 @@ enum TGASelectionMethod : int {
     smCustom
 };
 
+// How crossover combines two parents: one cut (the default), two cuts with the segment between
+// them from the second parent, or every bit from either parent with probability one half.
+enum TGACrossoverKind : int { ckOnePoint, ckTwoPoint, ckUniform };
+
+// How mutation finds the bits it flips: one random draw per bit (the default), or the gap to the
+// next flipped bit drawn from the geometric distribution (the same independent flip probability
+// per bit, about one draw per flipped bit).
+enum TGAMutationMode : int { mmPerBit, mmGeometric };
+
 // The genetic operators reproduction may apply.
 enum TGAGeneticOperation : int { goCrossover, goMutate, goInvert };
 using TGAGeneticOperations = TEnumSet<TGAGeneticOperation, uint8_t, 3>;
@@ -78,6 +87,16 @@ struct TEnumInfo<TGACrossoverMethod> {
     static constexpr const char* TypeName = "TGACrossoverMethod";
     static constexpr const char* Names[] = {"cmGeneBoundary", "cmBitBoundary", "cmByteBoundary",
                                             "cmWordBoundary", "cmLongwordBoundary"};
+};
+template <>
+struct TEnumInfo<TGACrossoverKind> {
+    static constexpr const char* TypeName = "TGACrossoverKind";
+    static constexpr const char* Names[] = {"ckOnePoint", "ckTwoPoint", "ckUniform"};
+};
+template <>
+struct TEnumInfo<TGAMutationMode> {
+    static constexpr const char* TypeName = "TGAMutationMode";
+    static constexpr const char* Names[] = {"mmPerBit", "mmGeometric"};
 };
 template <>
 struct TEnumInfo<TGAFitnessMethod> {

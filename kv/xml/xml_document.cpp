@@ -1,3 +1,4 @@
+#include "kv/rtl/detail/file_read.h"
 #include "kv/rtl/detail/file_replace.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/xml/detail/xml_impl.h"
@@ -5,12 +6,12 @@
 #include "kv/xml/detail/xml_lists.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <istream>
 #include <new>
 #include <ostream>
+#include <stdexcept>
 
 namespace kv {
 
@@ -94,69 +95,140 @@ void NormalizeDeclaration(pugi::xml_document& Tree) {
                 A.set_value("UTF-8");
 }
 
+[[noreturn]] void TooLong(const char* What, uint64_t MaxBytes) {
+    throw EXmlError(Format("%s: it holds more than the %llu bytes a document may have", What,
+                           static_cast<unsigned long long>(MaxBytes)));
+}
+
 // The number of bytes from the stream's position to its end when the stream can tell (files,
-// string streams), so that a document is read into one buffer of its size; 0 when it cannot.
-size_t RemainingBytes(std::streambuf& Buffer) {
+// string streams), or 0 when it cannot. Only a claim: it refuses a stream that claims too much
+// early, and the reading checks the limit again.
+uint64_t RemainingBytes(std::streambuf& Buffer) {
     const std::streampos Here = Buffer.pubseekoff(0, std::ios::cur, std::ios::in);
     if (Here == std::streampos(-1))
         return 0;
     const std::streampos End = Buffer.pubseekoff(0, std::ios::end, std::ios::in);
     if (Buffer.pubseekpos(Here, std::ios::in) != Here)
         throw EXmlError("Cannot read the XML document: the stream cannot return to its position");
-    return End != std::streampos(-1) && End > Here ? static_cast<size_t>(End - Here) : 0;
+    return End != std::streampos(-1) && End > Here ? static_cast<uint64_t>(End - Here) : 0;
 }
 
-std::string ReadAll(std::streambuf& Buffer) {
+// Reads the stream to its end, refusing more than MaxBytes bytes as soon as one more arrives. The
+// buffer grows with what has been read (at most doubling), never by the size the stream claims.
+std::string ReadAll(std::streambuf& Buffer, uint64_t MaxBytes) {
+    const char* What = "Cannot read the XML document from the stream";
+    if (RemainingBytes(Buffer) > MaxBytes)
+        TooLong(What, MaxBytes);
+    const uint64_t Room = MaxBytes < UINT64_MAX ? MaxBytes + 1 : MaxBytes;
     std::string Bytes;
     size_t Used = 0;
-    // One byte more than the stream holds, so that the read after the last one finds the end
-    // without growing the buffer.
-    Bytes.resize(std::max<size_t>(RemainingBytes(Buffer) + 1, 1 << 16));
+    Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(1) << 16)));
     for (;;) {
+        if (Used == Bytes.size()) {
+            if (Used >= Room)
+                TooLong(What, MaxBytes);
+            Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(Used) * 2)));
+        }
         std::streamsize N =
             Buffer.sgetn(Bytes.data() + Used, static_cast<std::streamsize>(Bytes.size() - Used));
         if (N <= 0)
             break;
         Used += static_cast<size_t>(N);
-        if (Used == Bytes.size())
-            Bytes.resize(Bytes.size() * 2);
     }
+    if (Used > MaxBytes)
+        TooLong(What, MaxBytes);
     Bytes.resize(Used);
     return Bytes;
 }
 
-class TStringWriter final : public pugi::xml_writer {
+// Takes the saved text from the parser library, counting it: once the text grows beyond the
+// limit, or the sink fails (an exception included), nothing more is passed on and the reason is
+// kept, to be raised after saving, so that no exception passes through the parser library.
+class TLimitedWriter : public pugi::xml_writer {
 public:
-    explicit TStringWriter(std::string& Out) : FOut(Out) {}
-    void write(const void* Data, size_t Size) override {
-        FOut.append(static_cast<const char*>(Data), Size);
+    enum TState { wsOk, wsTooLong, wsFailed, wsOutOfMemory };
+
+    explicit TLimitedWriter(uint64_t MaxBytes) noexcept : FMaxBytes(MaxBytes) {}
+
+    void write(const void* Data, size_t Size) final {
+        if (FState != wsOk)
+            return;
+        if (Size > FMaxBytes - FCount) {
+            FState = wsTooLong;
+            return;
+        }
+        FCount += Size;
+        try {
+            if (!Put(static_cast<const char*>(Data), Size))
+                FState = wsFailed;
+        } catch (const std::bad_alloc&) {
+            FState = wsOutOfMemory;
+        } catch (const std::length_error&) {
+            FState = wsOutOfMemory;
+        } catch (...) {
+            FState = wsFailed;
+        }
+    }
+    TState State() const noexcept { return FState; }
+    // Raises the EXmlError of a failed save; does nothing after a sound one.
+    void Check() const {
+        switch (FState) {
+        case wsOk:
+            return;
+        case wsTooLong:
+            TooLong("Cannot write the XML document", FMaxBytes);
+        case wsOutOfMemory:
+            throw EXmlError("Cannot write the XML document: the memory ran out");
+        case wsFailed:
+            break;
+        }
+        throw EXmlError("Cannot write the XML document: writing to the stream failed");
+    }
+
+protected:
+    // Passes Size bytes on; false when they could not be.
+    virtual bool Put(const char* Data, size_t Size) = 0;
+
+private:
+    uint64_t FMaxBytes;
+    uint64_t FCount = 0;
+    TState FState = wsOk;
+};
+
+class TStringWriter final : public TLimitedWriter {
+public:
+    TStringWriter(std::string& Out, uint64_t MaxBytes) : TLimitedWriter(MaxBytes), FOut(Out) {}
+
+protected:
+    bool Put(const char* Data, size_t Size) override {
+        FOut.append(Data, Size);
+        return true;
     }
 
 private:
     std::string& FOut;
 };
 
-// Writes to a stream buffer without letting an exception pass through the parser library; a
-// failure is remembered and reported after saving.
-class TStreamWriter final : public pugi::xml_writer {
+class TStreamWriter final : public TLimitedWriter {
 public:
-    explicit TStreamWriter(std::streambuf& Buffer) : FBuffer(Buffer) {}
-    void write(const void* Data, size_t Size) override {
-        if (FFailed)
-            return;
-        try {
-            auto N = static_cast<std::streamsize>(Size);
-            FFailed = FBuffer.sputn(static_cast<const char*>(Data), N) != N;
-        } catch (...) {
-            FFailed = true;
-        }
+    TStreamWriter(std::streambuf& Buffer, uint64_t MaxBytes)
+        : TLimitedWriter(MaxBytes), FBuffer(Buffer) {}
+
+protected:
+    bool Put(const char* Data, size_t Size) override {
+        const auto N = static_cast<std::streamsize>(Size);
+        return FBuffer.sputn(Data, N) == N;
     }
-    bool Failed() const { return FFailed; }
 
 private:
     std::streambuf& FBuffer;
-    bool FFailed = false;
 };
+
+// Raises the EXmlError of a load or save that ran out of memory, or whose buffer would have
+// grown beyond what a string can hold.
+[[noreturn]] void OutOfMemory(const char* What) {
+    throw EXmlError(Format("%s: the memory ran out", What));
+}
 
 } // namespace
 
@@ -193,6 +265,11 @@ std::string TXMLDocument::GetVersion() const {
 }
 
 void TXMLDocument::Load(std::string_view Bytes) {
+    if (Bytes.size() > FMaxBytes)
+        throw EXmlError(Format("Cannot read the XML document: it has %llu bytes, more than the "
+                               "%llu a document may have",
+                               static_cast<unsigned long long>(Bytes.size()),
+                               static_cast<unsigned long long>(FMaxBytes)));
     std::string Converted;
     std::string_view Text = DecodeXMLInput(Bytes, Converted);
     auto Tree = std::make_unique<pugi::xml_document>();
@@ -215,42 +292,55 @@ void TXMLDocument::Load(std::string_view Bytes) {
 }
 
 void TXMLDocument::LoadFromString(std::string_view Bytes) {
-    Load(Bytes);
+    try {
+        Load(Bytes);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory("Cannot read the XML document");
+    } catch (const std::length_error&) {
+        OutOfMemory("Cannot read the XML document");
+    }
 }
 
 void TXMLDocument::LoadFromStream(std::istream& Stream) {
     std::streambuf* Buffer = Stream.rdbuf();
     if (!Stream || !Buffer)
         throw EXmlError("Cannot read the XML document: the stream is not readable");
-    std::string Bytes;
     try {
-        Bytes = ReadAll(*Buffer);
+        Load(ReadAll(*Buffer, FMaxBytes));
     } catch (const std::ios_base::failure& E) {
         throw EXmlError(
             Format("Cannot read the XML document: reading the stream failed (%s)", E.what()));
+    } catch (const std::bad_alloc&) {
+        OutOfMemory("Cannot read the XML document");
+    } catch (const std::length_error&) {
+        OutOfMemory("Cannot read the XML document");
     }
-    Load(Bytes);
 }
 
 void TXMLDocument::LoadFromFile(const std::string& FileName) {
-    std::ifstream File(FileName, std::ios::binary);
-    if (!File)
-        throw EXmlError(
-            Format("Cannot open the XML file \"%s\": %s", FileName, std::strerror(errno)));
-    std::string Bytes = ReadAll(*File.rdbuf());
-    if (File.bad())
-        throw EXmlError(Format("Cannot read the XML file \"%s\"", FileName));
     try {
-        Load(Bytes);
-    } catch (const EXmlError& E) {
-        throw EXmlError(Format("%s (file \"%s\")", E.Message(), FileName));
+        const std::string Bytes = ReadRegularFile(FileName, FMaxBytes);
+        try {
+            Load(Bytes);
+        } catch (const EXmlError& E) {
+            throw EXmlError(Format("%s (file \"%s\")", E.Message(), FileName));
+        }
+    } catch (const std::bad_alloc&) {
+        OutOfMemory(Format("Cannot read the XML file \"%s\"", FileName).c_str());
+    } catch (const std::length_error&) {
+        OutOfMemory(Format("Cannot read the XML file \"%s\"", FileName).c_str());
     }
 }
 
 std::string TXMLDocument::SaveToString() const {
     std::string Out;
-    TStringWriter W(Out);
-    FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
+    TStringWriter W(Out, FMaxBytes);
+    try {
+        FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory("Cannot write the XML document");
+    }
+    W.Check();
     return Out;
 }
 
@@ -258,20 +348,30 @@ void TXMLDocument::SaveToStream(std::ostream& Stream) const {
     std::streambuf* Buffer = Stream.rdbuf();
     if (!Stream || !Buffer)
         throw EXmlError("Cannot write the XML document: the stream is not writable");
-    TStreamWriter W(*Buffer);
-    FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
-    if (W.Failed()) {
+    TStreamWriter W(*Buffer, FMaxBytes);
+    try {
+        FTree->save(W, Indent, pugi::format_indent, pugi::encoding_utf8);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory("Cannot write the XML document");
+    }
+    if (W.State() != TLimitedWriter::wsOk) {
         try {
             Stream.setstate(std::ios::badbit);
         } catch (const std::ios_base::failure&) {
             // The stream's own exception would not say what failed; ours below does.
         }
-        throw EXmlError("Cannot write the XML document: writing to the stream failed");
+        W.Check();
     }
 }
 
 void TXMLDocument::SaveToFile(const std::string& FileName) const {
-    ReplaceFile(FileName, SaveToString());
+    std::string Text;
+    try {
+        Text = SaveToString();
+    } catch (const EXmlError& E) {
+        throw EXmlError(Format("%s (file \"%s\")", E.Message(), FileName));
+    }
+    ReplaceFile(FileName, Text);
 }
 
 // ---- handles ----

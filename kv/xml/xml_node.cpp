@@ -116,13 +116,12 @@ TValueSite OwnSite(pugi::xml_node N) {
 } // namespace
 
 bool TXMLNode::HasText() const {
-    const char* V = NodeValue(Node());
-    return V && *V;
+    return TNodeValue(Node()).HasText();
 }
 
 std::string TXMLNode::GetText() const {
-    const char* V = NodeValue(Node());
-    return V ? V : "";
+    const TNodeValue V(Node());
+    return V.Get() ? V.Get() : "";
 }
 
 void TXMLNode::SetText(std::string_view Value) {
@@ -139,19 +138,19 @@ void TXMLNode::SetText(std::string_view Value) {
 
 int TXMLNode::GetAsInteger() const {
     pugi::xml_node N = Node();
-    return ConvertRequired<int>(NodeValue(N), OwnSite(N));
+    return ConvertRequired<int>(TNodeValue(N).Get(), OwnSite(N));
 }
 double TXMLNode::GetAsDouble() const {
     pugi::xml_node N = Node();
-    return ConvertRequired<double>(NodeValue(N), OwnSite(N));
+    return ConvertRequired<double>(TNodeValue(N).Get(), OwnSite(N));
 }
 float TXMLNode::GetAsSingle() const {
     pugi::xml_node N = Node();
-    return ConvertRequired<float>(NodeValue(N), OwnSite(N));
+    return ConvertRequired<float>(TNodeValue(N).Get(), OwnSite(N));
 }
 bool TXMLNode::GetAsBoolean() const {
     pugi::xml_node N = Node();
-    return ConvertRequired<bool>(NodeValue(N), OwnSite(N));
+    return ConvertRequired<bool>(TNodeValue(N).Get(), OwnSite(N));
 }
 void TXMLNode::SetAsInteger(int Value) {
     SetText(IntegerText(Value).View());
@@ -234,24 +233,19 @@ std::shared_ptr<IXMLNode> TXMLNode::AddChild(std::string_view Name) {
 // ---- child values ----
 
 std::string TXMLNode::ChildText(const char* Name) const {
-    const char* V = NodeValue(FindChildElement(Name));
-    return V ? V : "";
+    const TNodeValue V(FindChildElement(Name));
+    return V.Get() ? V.Get() : "";
 }
 
 void TXMLNode::SetElementValue(pugi::xml_node E, std::string_view Text, const TValueSite& Site) {
     CheckText(Text, Site);
-    if (!E.text().set(Text.data(), Text.size()))
-        throw std::bad_alloc();
-    FDocument->Changed();
+    SetElementText(*FDocument, E, Text);
 }
 
 void TXMLNode::SetChildValue(const char* Name, std::string_view Text) {
     // Validate before the element is created, so that a refused text leaves no trace.
     CheckText(Text, Site(Name));
-    pugi::xml_node E = ChildElement(Name);
-    if (!E.text().set(Text.data(), Text.size()))
-        throw std::bad_alloc();
-    FDocument->Changed();
+    SetElementText(*FDocument, ChildElement(Name), Text);
 }
 
 namespace {
@@ -267,8 +261,7 @@ bool TXMLNode::HasChildValue(std::string_view Name) const {
     TChildName N(Name);
     if (!N.Valid)
         return false;
-    const char* V = NodeValue(FindChildElement(N.Z.c_str()));
-    return V && *V;
+    return TNodeValue(FindChildElement(N.Z.c_str())).HasText();
 }
 
 std::string TXMLNode::GetChildText(std::string_view Name) const {

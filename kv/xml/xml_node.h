@@ -17,9 +17,11 @@
 // document: a missing element reads as absent. Writing a value sets the first child element of the
 // name, creating it as the last child when absent, and never adds a second one.
 //
-// Values. An element's value is the text of its first text (or CDATA) child; an element without
-// such a child has no value. Typed readers convert with the text forms of xml_text.h. A required
-// value (the readers without a default) that is absent, empty or does not convert raises
+// Values. An element's value is the text of all its text and CDATA children, joined in document
+// order ("<Bits>1011<!--c-->0011</Bits>" holds 10110011, the comment being dropped when the
+// document is read); an element without such a child has no value. Writing a value leaves the
+// element one text child holding it. Typed readers convert with the text forms of xml_text.h. A
+// required value (the readers without a default) that is absent, empty or does not convert raises
 // EConvertError naming the element, its parent and the text. An optional value (the readers with a
 // default) gives the default when absent or empty and raises EConvertError when present but not
 // convertible. Text written must be valid UTF-8 without NUL characters (EConvertError otherwise),
@@ -48,6 +50,7 @@
 // Documents and their nodes are not thread-safe: use a document from one thread at a time.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -58,6 +61,11 @@ namespace kv {
 // The deepest element nesting a document may have (the root element is level 1). The library's
 // own documents need 6 levels.
 inline constexpr int MaxXMLDepth = 32;
+
+// The largest document, in bytes, that a document loads or saves unless its MaxDocumentBytes is
+// set otherwise: 1 GiB, far above any population of the sizes a loaded document may describe
+// and low enough that an endless stream or a huge file is refused long before memory runs out.
+inline constexpr uint64_t DefaultMaxXMLDocumentBytes = uint64_t(1) << 30;
 
 // Kinds of nodes. This layer produces ntElement, ntText and ntCData nodes.
 enum TNodeType {
@@ -201,21 +209,38 @@ public:
     // The XML version of the declaration ("1.0" when there is none).
     virtual std::string GetVersion() const = 0;
 
-    // Replace the content (see the header comment). A file that cannot be opened or read raises
-    // EXmlError naming it.
+    // The largest document, in bytes, that this document loads and saves
+    // (DefaultMaxXMLDocumentBytes until set). A load of more bytes is refused with EXmlError while
+    // it reads, whatever size a file or stream claims, so an endless stream or a file that keeps
+    // growing stops at the limit; a save whose text would be longer is refused with EXmlError, so
+    // that nothing is saved that a document with the same limit could not load. Raising it to
+    // UINT64_MAX lifts the limit.
+    virtual uint64_t GetMaxDocumentBytes() const = 0;
+    virtual void SetMaxDocumentBytes(uint64_t Value) = 0;
+
+    // Replace the content (see the header comment). Every failure raises EXmlError, the memory
+    // running out included; the document is then unchanged.
+    // LoadFromFile reads only a regular file (a symbolic link is followed): a directory, FIFO,
+    // device or socket is refused without reading or waiting, naming the file. A file that cannot
+    // be opened or read raises EXmlError naming it.
     virtual void LoadFromFile(const std::string& FileName) = 0;
     // Reads Stream from its position to its end.
     virtual void LoadFromStream(std::istream& Stream) = 0;
     // Bytes is the document as it would stand in a file.
     virtual void LoadFromString(std::string_view Bytes) = 0;
 
-    // Write the document (UTF-8, indented). A stream or file that fails raises EXmlError.
+    // Write the document (UTF-8, indented). A stream or file that fails, a text longer than
+    // MaxDocumentBytes and the memory running out raise EXmlError. SaveToStream checks the length
+    // while it writes: a refused document may have left its first MaxDocumentBytes bytes in the
+    // stream.
     virtual void SaveToStream(std::ostream& Stream) const = 0;
     // Builds the whole text first, writes it to a temporary file beside FileName and renames that
     // over FileName: an interrupted or failed save leaves an existing file as it was and never a
     // part of the new text under FileName. A failure raises EXmlError naming the file and the
-    // system's reason. A symbolic link has the file it names replaced; an existing file's
-    // permissions pass to the new one.
+    // reason. A symbolic link has the file it names replaced; an existing file's permissions pass
+    // to the new one. Only a regular file is replaced: a target that is a directory, FIFO, device
+    // or socket (after following links), or a symbolic link that names no file, is refused and
+    // left as it is.
     virtual void SaveToFile(const std::string& FileName) const = 0;
     virtual std::string SaveToString() const = 0;
 

@@ -6,6 +6,8 @@
 #include "kv/xml/detail/xml_input.h"
 #include "kv/xml/xml_text.h"
 
+#include <new>
+
 namespace kv::detail {
 
 namespace {
@@ -49,13 +51,52 @@ std::string Describe(const TValueSite& S) {
 
 } // namespace
 
-const char* NodeValue(pugi::xml_node N) noexcept {
+namespace {
+bool IsTextNode(pugi::xml_node N) noexcept {
+    return N.type() == pugi::node_pcdata || N.type() == pugi::node_cdata;
+}
+} // namespace
+
+TNodeValue::TNodeValue(pugi::xml_node N) {
     if (!N)
-        return nullptr;
-    if (N.type() == pugi::node_pcdata || N.type() == pugi::node_cdata)
-        return N.value();
-    pugi::xml_node T = N.text().data();
-    return T ? T.value() : nullptr;
+        return;
+    if (IsTextNode(N)) {
+        FText = N.value();
+        return;
+    }
+    pugi::xml_node First = N.first_child();
+    while (First && !IsTextNode(First))
+        First = First.next_sibling();
+    if (!First)
+        return;
+    FText = First.value();
+    pugi::xml_node Next = First.next_sibling();
+    while (Next && !IsTextNode(Next))
+        Next = Next.next_sibling();
+    if (!Next)
+        return; // one piece, the common case: no copy
+    FJoined = FText;
+    for (; Next; Next = Next.next_sibling())
+        if (IsTextNode(Next))
+            FJoined += Next.value();
+    FText = FJoined.c_str();
+}
+
+void SetElementText(TXMLDocument& Document, pugi::xml_node E, std::string_view Text) {
+    pugi::xml_node First = E.first_child();
+    while (First && !IsTextNode(First))
+        First = First.next_sibling();
+    if (First) {
+        for (pugi::xml_node Next = First.next_sibling(); Next;) {
+            pugi::xml_node After = Next.next_sibling();
+            if (IsTextNode(Next))
+                Document.RemoveChild(E, Next);
+            Next = After;
+        }
+    }
+    if (!E.text().set(Text.data(), Text.size()))
+        throw std::bad_alloc();
+    Document.Changed();
 }
 
 template <class T>

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -102,6 +103,63 @@ TEST(EncodedBits, FloatsUseIeeeBitsAtTheirNaturalWidthAndRoundedIntegersElsewher
     B.PreserveSignBit = false;
     B.SetAsDouble(0, 63, 1e300); // no overflow in the conversion at the widest runs
     EXPECT_EQ(B.GetAsInt64(0, 63), std::numeric_limits<int64_t>::max());
+}
+
+TEST(EncodedBits, RoundedWritesSaturateExactlyAtTheRunsBounds) {
+    // Each case: the run's width and sign, the value written as a double and as a float (when a
+    // float holds it exactly), and what the run reads back.
+    struct Case {
+        int32_t Width;
+        bool Signed;
+        double In;
+        int64_t Out;
+    };
+    const double P52 = std::ldexp(1.0, 52), P53 = std::ldexp(1.0, 53), P62 = std::ldexp(1.0, 62);
+    const int64_t I52 = int64_t(1) << 52, I53 = int64_t(1) << 53, I62 = int64_t(1) << 62;
+    const Case Cases[] = {
+        {8, true, 127, 127},
+        {8, true, 127.5, 127},
+        {8, true, 128, 127},
+        {8, true, -128, -128},
+        {8, true, -128.5, -128},
+        {8, true, -129, -128},
+        {8, false, 255, 255},
+        {8, false, 255.5, 255},
+        {8, false, 256, 255},
+        {8, false, 0, 0},
+        {8, false, -0.5, 0},
+        {8, false, -1, 0},
+        {24, true, 8388607, 8388607},
+        {24, true, 8388608, 8388607},
+        {24, true, -8388608, -8388608},
+        {24, true, -8388609, -8388608},
+        {24, false, 16777215, 16777215},
+        {24, false, 16777216, 16777215},
+        {53, false, P53 - 1, I53 - 1},
+        {53, false, P53, I53 - 1},
+        {53, true, P52 - 1, I52 - 1},
+        {53, true, P52, I52 - 1},
+        {53, true, -P52, -I52},
+        {53, true, -P52 - 1, -I52},
+        {63, false, P62 * 2, std::numeric_limits<int64_t>::max()},
+        {63, true, P62, I62 - 1},
+        {63, true, -P62, -I62},
+        {63, true, -P62 - 2048, -I62},
+    };
+    TKvEncodedBits B;
+    B.SetSize(80);
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::to_string(C.Width) + (C.Signed ? " signed bits, " : " bits, ") +
+                     std::to_string(C.In));
+        B.PreserveSignBit = C.Signed;
+        B.SetAsDouble(3, C.Width, C.In);
+        EXPECT_EQ(B.GetAsInt64(3, C.Width), C.Out);
+        if (static_cast<double>(static_cast<float>(C.In)) == C.In) {
+            B.SetAsInt64(3, C.Width, 0);
+            B.SetAsFloat(3, C.Width, static_cast<float>(C.In));
+            EXPECT_EQ(B.GetAsInt64(3, C.Width), C.Out);
+        }
+    }
 }
 
 TEST(EncodedBits, BooleansReadAnySetBitAndWriteOneOrZero) {

@@ -38,6 +38,7 @@ inline void EvolveLoaded(TKvGeneticAlgorithm& GA) {
             Run([&] { Fitness += Gene->GeneAsInteger(Bits) & 7; });
             Run([&] { (void)Gene->GeneAsDouble(Bits); });
             Run([&] { (void)Gene->GeneAsFloat(Bits); });
+            Run([&] { (void)Gene->GeneAsReal(Bits); });
             Run([&] { Fitness += static_cast<double>(Gene->AsString(Bits).size()); });
         }
     });

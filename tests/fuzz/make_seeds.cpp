@@ -69,6 +69,25 @@ void MakeWideEngine(TKvGeneticAlgorithm& GA) {
     GA.SetCrossoverMethod(cmLongwordBoundary);
 }
 
+// The operators beyond the classic set: two-point crossover, geometric mutation, and integer
+// genes with a real interval, one of them in Gray code.
+void MakeOperatorsEngine(TKvGeneticAlgorithm& GA) {
+    GA.SetCrossoverKind(ckTwoPoint);
+    GA.SetMutationMode(mmGeometric);
+    for (int I = 0; I < 3; ++I) {
+        TKvGAGene* Gene = GA.GetGenes()->Add();
+        Gene->SetName(I == 0 ? "X" : I == 1 ? "Y" : "Count");
+        Gene->SetGeneType(gtInteger);
+        Gene->SetSize(I == 2 ? 6 : 16);
+        if (I < 2)
+            Gene->SetRealInterval(-5.12, 5.12);
+        Gene->SetGrayCode(I == 1);
+    }
+    RandSeed(20240608);
+    for (int I = 0; I < 4; ++I)
+        GA.GetPopulation()->Add()->GetBits()->Randomize();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +114,10 @@ int main(int argc, char** argv) {
         TKvGeneticAlgorithm Wide;
         MakeWideEngine(Wide);
         WriteAll(Dir, "wide", Wide);
+
+        TKvGeneticAlgorithm Operators;
+        MakeOperatorsEngine(Operators);
+        WriteAll(Dir, "operators", Operators);
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s\n", E.what());
         return 1;

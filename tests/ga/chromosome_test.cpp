@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -175,6 +177,198 @@ TEST(Chromosome, CrossOverMatchesAPerBitCopyAndAllowsTheTargetAsASource) {
     Drawn.CrossOver(A, B);
     RandSeed(33);
     EXPECT_TRUE(Drawn.Equals(Explicit.CrossOver(A, B, Random(300))));
+}
+
+TEST(Chromosome, TwoPointCrossOverTakesTheMiddleFromSource2) {
+    TKvGABits Ones, Zeros, T;
+    Fill(Ones, 8, "11111111");
+    Fill(Zeros, 8, "00000000");
+    T.SetSize(8);
+    EXPECT_EQ(T.CrossOver(Ones, Zeros, 1, 4).ToBitString(), "11000111");
+    EXPECT_EQ(T.CrossOver(Ones, Zeros, 4, 1).ToBitString(), "11000111"); // either order
+    EXPECT_EQ(T.CrossOver(Ones, Zeros, 3, 3).ToBitString(), "11111111");
+    EXPECT_EQ(T.CrossOver(Ones, Zeros, -1, 7).ToBitString(), "00000000");
+    EXPECT_EQ(T.CrossOver(Ones, Zeros, -1, 0x7fffffff).ToBitString(), "00000000");
+    TKvGABits Long, Short; // each bit only where its source has it; the rest stays
+    Fill(Long, 10, "0000000011");
+    Fill(Short, 4, "1010");
+    EXPECT_EQ(Long.CrossOver(Short, Ones, 1, 5).ToBitString(), "1011110011");
+
+    RandSeed(22);
+    TKvGABits A, B;
+    Fill(A, 300);
+    Fill(B, 300);
+    for (auto [Lo, Hi] : {std::pair{0, 63}, {62, 64}, {63, 128}, {-1, 130}, {200, 299}}) {
+        TKvGABits Separate, Target;
+        Separate.SetSize(300);
+        Separate.CrossOver(A, B, Lo, Hi);
+        for (int32_t I = 0; I < 300; ++I)
+            ASSERT_EQ(Separate.GetBit(I), I > Lo && I <= Hi ? B.GetBit(I) : A.GetBit(I)) << Lo;
+        Target.Assign(&B);
+        ASSERT_TRUE(Target.CrossOver(A, Target, Lo, Hi).Equals(Separate)) << Lo;
+        Target.Assign(&A);
+        ASSERT_TRUE(Target.CrossOver(Target, B, Lo, Hi).Equals(Separate)) << Lo;
+    }
+}
+
+TEST(Chromosome, MaskedCrossOverTakesSource2WhereTheMaskIsSet) {
+    RandSeed(23);
+    TKvGABits A, B, Mask;
+    Fill(A, 300);
+    Fill(B, 300);
+    Fill(Mask, 300);
+    TKvGABits Separate, Target;
+    Separate.SetSize(300);
+    Separate.CrossOver(A, B, Mask);
+    for (int32_t I = 0; I < 300; ++I)
+        ASSERT_EQ(Separate.GetBit(I), Mask.GetBit(I) ? B.GetBit(I) : A.GetBit(I)) << I;
+    Target.Assign(&B);
+    EXPECT_TRUE(Target.CrossOver(A, Target, Mask).Equals(Separate));
+    Target.Assign(&A);
+    EXPECT_TRUE(Target.CrossOver(Target, B, Mask).Equals(Separate));
+
+    // Sizes that differ: mask bits beyond the mask are 0, bits beyond a source stay.
+    TKvGABits Ones, Zeros, ShortMask, Long;
+    Fill(Ones, 70, std::string(70, '1'));
+    Fill(Zeros, 66, std::string(66, '0'));
+    Fill(ShortMask, 3, "101");
+    Fill(Long, 72, std::string(72, '1'));
+    Long.CrossOver(Zeros, Ones, ShortMask); // Source1 is the shorter one
+    EXPECT_EQ(Long.ToBitString(), "101" + std::string(63, '0') + std::string(6, '1'));
+    Long.CrossOver(Ones, Zeros, Mask);
+    for (int32_t I = 0; I < 72; ++I) {
+        const bool FromZeros = Mask.GetBit(I) && I < 66;
+        ASSERT_EQ(Long.GetBit(I), !FromZeros) << I;
+    }
+}
+
+namespace {
+
+// Counts over many chromosomes of Size zeros, each mutated once with MutateGeometric(P).
+struct TFlipCounts {
+    int64_t Flips = 0;
+    int64_t Bins[10] = {};    // flips by tenth of the chromosome
+    int64_t Adjacent = 0;     // pairs of neighbouring bits that both flipped
+    double SumSquares = 0;    // of the flips per chromosome
+    int64_t WrongResults = 0; // results that disagree with whether a bit flipped
+};
+
+TFlipCounts CountFlips(double P, int32_t Size, int Rounds) {
+    TFlipCounts C;
+    TKvGABits B;
+    B.SetSize(Size);
+    for (int R = 0; R < Rounds; ++R) {
+        B.Clear();
+        const bool Result = B.MutateGeometric(P);
+        int64_t Here = 0;
+        bool Previous = false;
+        for (size_t W = 0; W < B.WordCount(); ++W) {
+            uint64_t Word = B.Words()[W];
+            // A pair inside the word, and one across the boundary with the word before.
+            C.Adjacent += std::popcount(Word & (Word >> 1)) + (Previous && (Word & 1));
+            Previous = (Word >> 63) & 1;
+            while (Word != 0) {
+                const int64_t Bit = int64_t(W) * 64 + std::countr_zero(Word);
+                ++C.Bins[Bit * 10 / Size];
+                ++Here;
+                Word &= Word - 1;
+            }
+        }
+        C.Flips += Here;
+        C.SumSquares += double(Here) * double(Here);
+        C.WrongResults += Result != (Here > 0);
+    }
+    return C;
+}
+
+} // namespace
+
+// The gaps must make every bit flip with probability P, independently of the others: the rate
+// overall and in every part of the chromosome, the rate of neighbouring pairs (P^2) and the
+// binomial spread of the flips per chromosome. Seeded, and each check allows five standard
+// deviations, so a correct implementation passes and a biased one (a gap off by one, a lost bit
+// at a word or table boundary, a wrong distribution) does not.
+TEST(GeometricMutation, FlipsEveryBitIndependentlyWithTheProbability) {
+    struct Case {
+        double P;
+        int32_t Size;
+        int Rounds;
+    };
+    // 0.001 draws by the logarithm; 0.003 by the table with gaps beyond its 1023 (which go on
+    // across a 3001-bit chromosome); 0.01 and 0.3 by the table.
+    for (const Case& K : {Case{0.001, 3001, 6000}, Case{0.003, 3001, 3000}, Case{0.01, 1000, 4000},
+                          Case{0.3, 1000, 1000}}) {
+        RandSeed(4242);
+        const TFlipCounts C = CountFlips(K.P, K.Size, K.Rounds);
+        const double Bits = double(K.Size) * K.Rounds;
+        const double Mean = Bits * K.P;
+        const double Sd = std::sqrt(Mean * (1 - K.P));
+        EXPECT_NEAR(double(C.Flips), Mean, 5 * Sd) << "P " << K.P;
+        for (int I = 0; I < 10; ++I) {
+            const double BinBits =
+                double((int64_t(I + 1) * K.Size + 9) / 10 - (int64_t(I) * K.Size + 9) / 10) *
+                K.Rounds;
+            EXPECT_NEAR(double(C.Bins[I]), BinBits * K.P, 5 * std::sqrt(BinBits * K.P * (1 - K.P)))
+                << "P " << K.P << ", tenth " << I;
+        }
+        const double Pairs = double(K.Size - 1) * K.Rounds * K.P * K.P;
+        EXPECT_NEAR(double(C.Adjacent), Pairs, 5 * std::sqrt(Pairs) + 2) << "P " << K.P;
+        // Binomial spread: variance Size P (1 - P). The sample variance's relative error is
+        // about sqrt((2 + 1 / (Size P)) / Rounds).
+        const double PerChromosome = double(C.Flips) / K.Rounds;
+        const double Variance = C.SumSquares / K.Rounds - PerChromosome * PerChromosome;
+        const double Expected = K.Size * K.P * (1 - K.P);
+        EXPECT_NEAR(Variance / Expected, 1.0, 5 * std::sqrt((2 + 1 / (K.Size * K.P)) / K.Rounds))
+            << "P " << K.P;
+        EXPECT_EQ(C.WrongResults, 0) << "P " << K.P;
+    }
+}
+
+TEST(GeometricMutation, DrawsOncePerGapAndNothingAtTheEdges) {
+    TKvGABits B;
+    Fill(B, 10, "1100101000");
+    for (double P : {0.0, -1.0}) {
+        RandSeed(5);
+        EXPECT_FALSE(B.MutateGeometric(P));
+        EXPECT_EQ(B.ToBitString(), "1100101000");
+        const double Next = Random();
+        RandSeed(5);
+        EXPECT_EQ(Next, Random()) << "no draw for P " << P;
+    }
+    for (double P : {1.0, 2.0}) {
+        RandSeed(5);
+        EXPECT_TRUE(B.MutateGeometric(P));
+        const double Next = Random();
+        RandSeed(5);
+        EXPECT_EQ(Next, Random()) << "no draw for P " << P;
+    }
+    EXPECT_EQ(B.ToBitString(), "1100101000"); // complemented twice
+    TKvGABits Empty;
+    RandSeed(5);
+    EXPECT_FALSE(Empty.MutateGeometric(0.5));
+    const double Next = Random();
+    RandSeed(5);
+    EXPECT_EQ(Next, Random());
+
+    // One raw value per gap: a draw per flipped bit, and one more whose gap ends beyond the
+    // chromosome unless the last bit flipped.
+    for (double P : {0.3, 0.0005}) {
+        for (uint64_t Seed = 1; Seed <= 40; ++Seed) {
+            TKvGABits Z;
+            Z.SetSize(P > 0.1 ? 100 : 5000);
+            RandSeed(Seed);
+            Z.MutateGeometric(P);
+            const uint64_t After = ThreadRandomSource().Next();
+            int64_t Flips = 0;
+            for (size_t W = 0; W < Z.WordCount(); ++W)
+                Flips += std::popcount(Z.Words()[W]);
+            const int64_t Draws = Flips + (Z.GetBit(Z.GetSize() - 1) ? 0 : 1);
+            RandSeed(Seed);
+            for (int64_t I = 0; I < Draws; ++I)
+                ThreadRandomSource().Next();
+            ASSERT_EQ(After, ThreadRandomSource().Next()) << "P " << P << ", seed " << Seed;
+        }
+    }
 }
 
 TEST(Chromosome, ClearOwnerAndText) {

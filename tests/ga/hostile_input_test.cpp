@@ -346,6 +346,13 @@ std::vector<THostileInput> Inputs() {
         return Replaced(SampleChromosomesText(), "10110011100011110100",
                         std::string(MaxChromosomeBits + 1, '1'));
     });
+    // 17 KB asking for 2^32 bits: the padding beyond the Bits texts is bounded.
+    Generated("padding_beyond_limit", enEngine, anConvertError, [] {
+        return Replaced(
+            Replaced(SampleEngineText(), "<GenoType Size=\"20\"", "<GenoType Size=\"16777216\""),
+            "<Chromosomes>",
+            "<Chromosomes>" + Repeat("<Chromosome><Name>E</Name></Chromosome>", 256));
+    });
     Generated(
         "chromosomes_100000", enChromosomes, anLoads,
         [] { return "<Chromosomes>" + Repeat("<Chromosome/>", 100000) + "</Chromosomes>"; },

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <typeinfo>
@@ -235,5 +238,139 @@ TEST(SaveToFile, FailuresLeaveTheOldFileWhole) {
     TKvGeneticAlgorithm B;
     B.LoadFromFile(File.string());
     EXPECT_EQ(kvtest::Values(B), kvtest::Values(A));
+    fs::remove_all(Dir);
+}
+
+TEST(Files, OnlyRegularFilesAreReadOrReplaced) {
+    const fs::path Dir = kvtest::TestDir("special");
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A);
+    const std::string Before = Snapshot(A);
+    const auto Refused = [&](const std::function<void()>& Call, const fs::path& Path) {
+        try {
+            Call();
+            ADD_FAILURE() << Path << " was accepted";
+        } catch (const EXmlError& E) {
+            EXPECT_NE(std::string(E.what()).find(Path.string()), std::string::npos) << E.what();
+        }
+    };
+    const fs::path Fifo = Dir / "fifo";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    // Loading refuses at once what is no regular file: no reading until the memory runs out, no
+    // waiting for a writer.
+    for (const fs::path& Path : {Dir, Fifo, fs::path("/dev/zero")})
+        Refused([&] { A.LoadFromFile(Path.string()); }, Path);
+    EXPECT_EQ(Snapshot(A), Before);
+
+    // Saving refuses to replace what is no regular file, directly or through a link, and a link
+    // that names no file; each stays as it was.
+    const fs::path ToFifo = Dir / "to_fifo.xml", Dangling = Dir / "dangling.xml";
+    fs::create_symlink(Fifo, ToFifo);
+    fs::create_symlink(Dir / "missing" / "engine.xml", Dangling);
+    const fs::path Device = Dir / "null";
+    const bool HaveDevice = mknod(Device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    for (const fs::path& Path : {Fifo, ToFifo, Dangling, Dir}) {
+        Refused([&] { A.SaveToFile(Path.string()); }, Path);
+        Refused([&] { NewGeneticAlgorithm()->GetOwnerDocument()->SaveToFile(Path.string()); },
+                Path);
+    }
+    if (HaveDevice) {
+        Refused([&] { A.SaveToFile(Device.string()); }, Device);
+        EXPECT_TRUE(fs::is_character_file(Device));
+    }
+    EXPECT_TRUE(fs::is_fifo(Fifo));
+    EXPECT_TRUE(fs::is_symlink(ToFifo));
+    EXPECT_TRUE(fs::is_symlink(Dangling));
+    EXPECT_FALSE(fs::exists(Dir / "missing"));
+    fs::remove_all(Dir);
+}
+
+TEST(DocumentLimits, LoadsAndSavesRefuseTheSameDocuments) {
+    const fs::path Dir = kvtest::TestDir("limits");
+    const fs::path File = Dir / "engine.xml";
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A);
+    const std::string Text = SaveText(A);
+    A.SaveToFile(File.string());
+
+    // The document size: exactly at the limit loads, one byte more is refused while reading.
+    TKvGeneticAlgorithm B;
+    TKvDocumentLimits Limits;
+    EXPECT_EQ(B.GetDocumentLimits().MaxDocumentBytes, DefaultMaxXMLDocumentBytes);
+    EXPECT_EQ(B.GetDocumentLimits().MaxPaddingBits, DefaultMaxPaddingBits);
+    Limits.MaxDocumentBytes = Text.size();
+    B.SetDocumentLimits(Limits);
+    kvtest::LoadText(B, Text);
+    B.LoadFromFile(File.string());
+    const std::string Loaded = Snapshot(B);
+    Limits.MaxDocumentBytes = Text.size() - 1;
+    B.SetDocumentLimits(Limits);
+    EXPECT_THROW(kvtest::LoadText(B, Text), EXmlError);
+    EXPECT_THROW(B.LoadFromFile(File.string()), EXmlError);
+    B.SetDocumentLimits(TKvDocumentLimits());
+    EXPECT_EQ(Snapshot(B), Loaded);
+    // ... and the engine with that limit does not save what it could not load.
+    A.SetDocumentLimits(Limits);
+    std::ostringstream Refused;
+    EXPECT_THROW(A.SaveToStream(Refused), EXmlError);
+    std::ofstream(File) << "old content";
+    EXPECT_THROW(A.SaveToFile(File.string()), EXmlError);
+    EXPECT_EQ(Content(File), "old content");
+    Limits.MaxDocumentBytes = 128; // below the 129 bits of the population: refused before building
+    A.SetDocumentLimits(Limits);
+    try {
+        A.SaveToStream(Refused);
+        ADD_FAILURE() << "saved";
+    } catch (const EXmlError& E) {
+        EXPECT_NE(std::string(E.what()).find("129 bits"), std::string::npos) << E.what();
+    }
+
+    // Padding: chromosomes of 2^20 bits with empty Bits texts. 16 of them pad exactly the default
+    // allowance and load; 17 are refused before a chromosome is made, unless the bound is lifted.
+    const auto Padded = [](int Count) {
+        return "<GeneticAlgorithm><DiversityLimit>0</DiversityLimit><FitnessCutoff>0</"
+               "FitnessCutoff>"
+               "<FitnessMethod>fmMinimize</FitnessMethod><Generation>0</Generation>"
+               "<UseDiversityLimit>false</UseDiversityLimit><UseFitnessCutoff>false"
+               "</UseFitnessCutoff><Reproduction><CrossoverMethod>cmBitBoundary</CrossoverMethod>"
+               "<CrossoverProbability>0</CrossoverProbability><InversionProbability>0"
+               "</InversionProbability><MutationProbability>0</MutationProbability>"
+               "<SelectionMethod><Method>smRandom</Method><ElitistPercent>0</ElitistPercent>"
+               "<TournamentField>2</TournamentField></SelectionMethod></Reproduction><Domain>"
+               "<GenoType Size=\"1048576\"/><Chromosomes>" +
+               Fill(static_cast<size_t>(Count), "<Chromosome><Name>P</Name></Chromosome>") +
+               "</Chromosomes></Domain></GeneticAlgorithm>";
+    };
+    TKvGeneticAlgorithm C;
+    kvtest::LoadText(C, Padded(16));
+    EXPECT_EQ(C.GetPopulation()->GetCount(), 16);
+    C.GetPopulation()->Clear();
+    const std::string Empty = Snapshot(C);
+    try {
+        kvtest::LoadText(C, Padded(17));
+        ADD_FAILURE() << "17 padded chromosomes loaded";
+    } catch (const EConvertError& E) {
+        EXPECT_NE(std::string(E.what()).find("MaxPaddingBits"), std::string::npos) << E.what();
+    }
+    EXPECT_EQ(Snapshot(C), Empty);
+    Limits = TKvDocumentLimits();
+    Limits.MaxPaddingBits = MaxPopulationBits;
+    C.SetDocumentLimits(Limits);
+    kvtest::LoadText(C, Padded(17));
+    EXPECT_EQ(C.GetPopulation()->GetCount(), 17);
+
+    // With no padding allowed, a document that spells out its bits still loads, while an engine
+    // with a shortened chromosome refuses to save what it could not load back.
+    Limits.MaxPaddingBits = 0;
+    TKvGeneticAlgorithm D;
+    D.SetDocumentLimits(Limits);
+    kvtest::LoadText(D, Text);
+    D.GetPopulation()->GetItem(1)->GetBits()->SetSize(D.GetGeneSize() - 1);
+    std::ofstream(File) << "old content";
+    EXPECT_THROW(D.SaveToFile(File.string()), EXmlError);
+    EXPECT_EQ(Content(File), "old content");
+    std::ostringstream Nothing;
+    EXPECT_THROW(D.SaveToStream(Nothing), EXmlError);
+    EXPECT_EQ(Nothing.str(), "");
     fs::remove_all(Dir);
 }

@@ -308,3 +308,62 @@ TEST(PersistenceLoad, AbsentPartsReadEmptyAndTheDocumentStaysAsItWas) {
     EXPECT_EQ(A.GetGeneSize(), 0);
     EXPECT_EQ(A.GetSelectionMethod(), smRandom);
 }
+
+TEST(PersistenceLoad, HandWrittenLayoutAndSplitTextsReadAsWhole) {
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A);
+    const std::string Saved = SaveText(A);
+    std::string Text = kvtest::Replaced(Saved, "<Generation>0<", "<Generation>1<!--x-->2<");
+    const std::string Bits[] = {A.GetPopulation()->GetItem(0)->GetBits()->ToBitString(),
+                                A.GetPopulation()->GetItem(1)->GetBits()->ToBitString(),
+                                A.GetPopulation()->GetItem(2)->GetBits()->ToBitString()};
+    // Bits on lines of their own, indented; split by a comment; text followed by CDATA.
+    Text = kvtest::Replaced(Text, "<Bits>" + Bits[0] + "<",
+                            "<Bits>\n            " + Bits[0] + "\n          <");
+    Text =
+        kvtest::Replaced(Text, "<Bits>" + Bits[1] + "<",
+                         "<Bits>" + Bits[1].substr(0, 5) + "<!-- c -->" + Bits[1].substr(5) + "<");
+    Text = kvtest::Replaced(Text, "<Bits>" + Bits[2] + "<",
+                            "<Bits>" + Bits[2].substr(0, 7) + "<![CDATA[" + Bits[2].substr(7) +
+                                "]]><");
+    TKvGeneticAlgorithm B;
+    LoadText(B, Text);
+    EXPECT_EQ(B.GetGeneration(), 12);
+    B.SetGeneration(0);
+    EXPECT_EQ(SaveText(B), Saved);
+
+    // Writing a value over several pieces leaves exactly the value written.
+    auto Doc = NewXMLDocument();
+    Doc->LoadFromString("<Root><Name>ab<!--c-->cd<![CDATA[<e>]]></Name></Root>");
+    std::shared_ptr<IXMLNode> Root = Doc->GetDocumentElement();
+    EXPECT_EQ(Root->GetChildText("Name"), "abcd<e>");
+    Root->SetChildText("Name", "xy");
+    EXPECT_EQ(Root->GetChildText("Name"), "xy");
+    EXPECT_EQ(Root->GetChildNode("Name")->GetChildNodes()->GetCount(), 1);
+}
+
+TEST(PersistenceSave, GenesOutsideTheChromosomeSaveEmptyValues) {
+    TKvGeneticAlgorithm A;
+    kvtest::BuildEngine(A); // Flag 0, Count 1..8, Rate 9..40, Colour 41..42
+    A.SetGeneSize(20);      // Rate and Colour leave the chromosomes
+    A.GetPopulation()->GetItem(2)->GetBits()->SetSize(3); // as a callback might; Count leaves too
+    auto Doc = NewGeneticAlgorithm();
+    A.SaveToXML(*Doc);
+    std::shared_ptr<IXMLGenes> Genes =
+        Doc->GetDomain()->GetChromosomes()->GetChromosome(2)->GetGenes();
+    EXPECT_EQ(ChildNames(*Genes),
+              (std::vector<std::string>{"Bits", "BooleanGeneValue", "IntegerGeneValue",
+                                        "FloatGeneValue", "EnumerationGeneValue"}));
+    EXPECT_EQ(Genes->GetBooleanGeneValue()->GetItem(0), true);
+    for (const char* Empty : {"IntegerGeneValue", "FloatGeneValue", "EnumerationGeneValue"})
+        EXPECT_FALSE(Genes->HasChildValue(Empty)) << Empty;
+    Genes = Doc->GetDomain()->GetChromosomes()->GetChromosome(0)->GetGenes();
+    EXPECT_EQ(Genes->GetIntegerGeneValue()->GetItem(0), -40);
+    EXPECT_FALSE(Genes->HasChildValue("FloatGeneValue"));
+
+    TKvGeneticAlgorithm B; // and the file loads, the genes giving the chromosomes their length
+    LoadText(B, SaveText(A));
+    EXPECT_EQ(B.GetGeneSize(), 43);
+    EXPECT_EQ(B.GetPopulation()->GetItem(2)->GetBits()->ToBitString(),
+              A.GetPopulation()->GetItem(2)->GetBits()->ToBitString() + std::string(40, '0'));
+}

@@ -235,3 +235,31 @@ TEST(GPVirtualMachine, BindingFollowsTheLifetimesOfEngineAndMachine) {
     Child->SetGeneticAlgorithm(Engine.get());
     Engine.reset();
 }
+
+TEST(GPVirtualMachine, ModuloDecodingMakesEverySlotAnInstruction) {
+    TBoundMachine M(5, 12);
+    EXPECT_FALSE(M.VM.GetModuloDecoding());
+    TKvGAIndividual* Item = M.Individual({2, 5, 7, 4});
+    EXPECT_FALSE(M.VM.TryCompile(Item)) << "the default decoding is unchanged";
+
+    M.VM.SetModuloDecoding(true);
+    M.VM.Initialized();
+    M.VM.Compile(Item);
+    EXPECT_EQ(M.VM.GetEncodedProgram(), (TIntegerArray{2, 0, 2, 4}));
+    EXPECT_EQ(M.VM.GetExecutionState(), (S{esInitialized, esEncoded}));
+    EXPECT_TRUE(M.VM.TryCompile(Item));
+    M.VM.DecodeProgram(Item);
+    EXPECT_EQ(Lines(*M.VM.GetGPProgram()), (Names{"i2", "i0", "i2", "i4"}));
+
+    // A signed gene's negative values count from the end; a gene wider than the machine's own
+    // layout reduces values beyond twice the count too.
+    TKvGAGene* Gene = M.GA.GetGenes()->GetItem(0);
+    Gene->SetPreserveSignBit(true); // 3-bit slots: 5 reads -3, 7 reads -1, 4 reads -4
+    M.VM.Compile(Item);
+    EXPECT_EQ(M.VM.GetEncodedProgram(), (TIntegerArray{2, 2, 4, 1}));
+    Gene->SetPreserveSignBit(false);
+    Gene->SetSize(6); // one slot of 6 bits in the 12: values 2 + 5 * 8 = 42 and 7 + 4 * 8 = 39
+    M.VM.Compile(Item);
+    EXPECT_EQ(M.VM.GetEncodedProgram(), (TIntegerArray{42 % 5, 39 % 5}));
+    EXPECT_EQ(Item->GetBits()->GetSize(), 12) << "the chromosome is only read";
+}

@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <new>
 #include <sstream>
+#include <stdexcept>
+#include <streambuf>
 #include <string>
 
 #include "kv/rtl/exceptions.h"
@@ -280,4 +288,88 @@ TEST(XMLDocument, SavesIndentedUTF8ToStreamsAndFiles) {
         EXPECT_NE(std::string(E.what()).find("no_such_file.xml"), std::string::npos) << E.what();
     }
     EXPECT_THROW(Doc->SaveToFile(TempPath("no_such_dir/x.xml")), EXmlError);
+}
+
+namespace {
+
+// A stream buffer that cannot seek and gives 'x' without end, or throws E on every read or write.
+template <class E>
+class TStubBuffer : public std::streambuf {
+public:
+    explicit TStubBuffer(bool Throws) : FThrows(Throws) { setg(FData, FData, FData); }
+
+protected:
+    int_type underflow() override {
+        if (FThrows)
+            throw E("stub");
+        std::fill(std::begin(FData), std::end(FData), 'x');
+        setg(FData, FData, FData + sizeof FData);
+        return 'x';
+    }
+    int_type overflow(int_type) override { throw E("stub"); }
+
+private:
+    bool FThrows;
+    char FData[4096];
+};
+
+struct TBadAlloc : std::bad_alloc {
+    explicit TBadAlloc(const char*) {}
+};
+
+std::string MessageOf(const std::function<void()>& Call) {
+    try {
+        Call();
+    } catch (const EXmlError& E) {
+        return E.what();
+    }
+    return "no EXmlError";
+}
+
+} // namespace
+
+TEST(XMLDocument, SizeLimitHoldsWhileReadingAndSavingAndForeignErrorsBecomeXmlErrors) {
+    const std::string Text = "<a><b>12345</b></a>";
+    auto Doc = NewXMLDocument();
+    EXPECT_EQ(Doc->GetMaxDocumentBytes(), DefaultMaxXMLDocumentBytes);
+    Doc->SetMaxDocumentBytes(Text.size());
+    std::istringstream Exact(Text);
+    Doc->LoadFromStream(Exact);
+    Doc->LoadFromString(Text);
+    const std::string Longer = "<a><b>123456</b></a>";
+    std::istringstream Over(Longer);
+    EXPECT_NE(MessageOf([&] { Doc->LoadFromStream(Over); }).find(std::to_string(Text.size())),
+              std::string::npos);
+    EXPECT_THROW(Doc->LoadFromString(Longer), EXmlError);
+    // An endless stream that cannot say its size is cut off at the limit.
+    Doc->SetMaxDocumentBytes(1 << 20);
+    TStubBuffer<TBadAlloc> Endless(false);
+    std::istream EndlessStream(&Endless);
+    EXPECT_NE(MessageOf([&] { Doc->LoadFromStream(EndlessStream); }).find("1048576"),
+              std::string::npos);
+    EXPECT_EQ(Doc->GetDocumentElement()->GetChildText("b"), "12345") << "the document stays";
+
+    // A save longer than the limit is refused; a file keeps its old content.
+    const std::string Path = TempPath("xml_document_limit.xml");
+    { std::ofstream(Path) << "old"; }
+    Doc->SetMaxDocumentBytes(20);
+    EXPECT_THROW(Doc->SaveToString(), EXmlError);
+    EXPECT_THROW(Doc->SaveToFile(Path), EXmlError);
+    std::ostringstream Out;
+    EXPECT_THROW(Doc->SaveToStream(Out), EXmlError);
+    std::ifstream Kept(Path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(Kept), {}), "old");
+
+    // The memory running out, or a buffer too long for a string, is an EXmlError saying so.
+    Doc->SetMaxDocumentBytes(DefaultMaxXMLDocumentBytes);
+    TStubBuffer<TBadAlloc> NoMemory(true);
+    std::istream NoMemoryIn(&NoMemory);
+    EXPECT_NE(MessageOf([&] { Doc->LoadFromStream(NoMemoryIn); }).find("memory"),
+              std::string::npos);
+    TStubBuffer<std::length_error> TooLong(true);
+    std::istream TooLongIn(&TooLong);
+    EXPECT_NE(MessageOf([&] { Doc->LoadFromStream(TooLongIn); }).find("memory"), std::string::npos);
+    std::ostream NoMemoryOut(&NoMemory);
+    EXPECT_NE(MessageOf([&] { Doc->SaveToStream(NoMemoryOut); }).find("memory ran out"),
+              std::string::npos);
 }

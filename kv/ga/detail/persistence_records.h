@@ -33,6 +33,12 @@ struct TGeneRecord {
     double MaxValue = 0;
     bool PreserveSignBit = false;
     std::vector<std::string> Enumerations;
+    // IntegerGene only, all optional: the real interval (RealLow and RealHigh together) and
+    // GrayCode.
+    bool UseRealInterval = false;
+    double RealLow = 0;
+    double RealHigh = 1;
+    bool GrayCode = false;
 };
 
 // A GenoType element.
@@ -58,8 +64,15 @@ struct TChromosomeRecord {
 TChromosomeRecord ReadChromosome(IXMLChromosome& Node, int Index = -1);
 
 // Reads and checks every Chromosome item of Node. GeneSize is the length the chromosomes of the
-// population they are loaded into will have, or -1 when the population belongs to no engine.
-std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize);
+// population they are loaded into will have, or -1 when the population belongs to no engine;
+// MaxPaddingBits bounds the bits, in all, that GeneSize adds beyond shorter Bits texts.
+std::vector<TChromosomeRecord> ReadChromosomes(IXMLChromosomes& Node, int64_t GeneSize,
+                                               int64_t MaxPaddingBits);
+
+// Raises the error that loading the settings document Node into an engine whose MaxPaddingBits
+// is the one given would raise (a value absent or not convertible, a size beyond the limits, a
+// padding beyond MaxPaddingBits); keeps nothing of what it reads.
+void CheckLoadable(IXMLGeneticAlgorithm& Node, int64_t MaxPaddingBits);
 
 // What an engine's domain load has read and checked, handed to the genotype's and the
 // population's loads that it calls next with the same nodes, so that a document is read once.
@@ -104,9 +117,13 @@ struct TSettingsRecord {
     TGASelectionMethod SelectionMethod = smRoulette;
     float ElitistPercent = 0;
     int32_t TournamentField = 0;
+    // Optional elements of Reproduction; absent or empty, the defaults.
+    TGACrossoverKind CrossoverKind = ckOnePoint;
+    TGAMutationMode MutationMode = mmPerBit;
 };
 
-// Reads and checks the 13 settings of a GeneticAlgorithm element, in the order they are applied.
+// Reads and checks the 13 settings of a GeneticAlgorithm element, in the order they are applied,
+// and the optional ones.
 TSettingsRecord ReadSettings(IXMLGeneticAlgorithm& Node);
 
 // The typed child element Name of Node without creating it: nullptr when absent. A child that

@@ -69,9 +69,29 @@ struct TValueSite {
     int Item = -1; // index within a list, or -1
 };
 
-// The value text of node N: the first text or CDATA child of an element, the text of a text
-// node; nullptr when there is none.
-const char* NodeValue(pugi::xml_node N) noexcept;
+// The value text of node N: for an element, all its text and CDATA children joined in document
+// order (a comment between two pieces, dropped when the document was read, leaves the two pieces
+// next to each other); for a text node, its text. Get() is nullptr when there is no such text.
+// The text of a single piece is not copied. Use it as a temporary or a local: it cannot be moved.
+class TNodeValue {
+public:
+    explicit TNodeValue(pugi::xml_node N);
+    TNodeValue(const TNodeValue&) = delete;
+    TNodeValue& operator=(const TNodeValue&) = delete;
+
+    const char* Get() const noexcept { return FText; }
+    // True when the value is present and not empty.
+    bool HasText() const noexcept { return FText != nullptr && *FText != 0; }
+
+private:
+    const char* FText = nullptr;
+    std::string FJoined;
+};
+
+// Sets the value of element E to Text: its first text or CDATA child takes Text (a text child is
+// added when there is none) and every other text or CDATA child of E is removed, so that the value
+// read back is exactly Text. Text must have been checked.
+void SetElementText(TXMLDocument& Document, pugi::xml_node E, std::string_view Text);
 
 // Conversions of a value text (nullptr when absent). Required values raise EConvertError when
 // absent, empty or not convertible; optional ones give Default when absent or empty.
@@ -96,6 +116,8 @@ public:
     bool IsEmpty() const override;
     std::shared_ptr<IXMLNode> GetDocumentElement() override;
     std::string GetVersion() const override;
+    uint64_t GetMaxDocumentBytes() const override { return FMaxBytes; }
+    void SetMaxDocumentBytes(uint64_t Value) override { FMaxBytes = Value; }
     void LoadFromFile(const std::string& FileName) override;
     void LoadFromStream(std::istream& Stream) override;
     void LoadFromString(std::string_view Bytes) override;
@@ -127,6 +149,7 @@ private:
     std::unique_ptr<pugi::xml_document> FTree;
     std::unordered_multimap<pugi::xml_node_struct*, TXMLNode*> FNodes;
     uint64_t FStamp = 0;
+    uint64_t FMaxBytes = DefaultMaxXMLDocumentBytes;
 };
 
 // ---- nodes ----
@@ -207,11 +230,11 @@ public:
     std::string ChildText(const char* Name) const;
     template <class T>
     T ChildValue(const char* Name) const {
-        return ConvertRequired<T>(NodeValue(FindChildElement(Name)), Site(Name));
+        return ConvertRequired<T>(TNodeValue(FindChildElement(Name)).Get(), Site(Name));
     }
     template <class T>
     T ChildValue(const char* Name, T Default) const {
-        return ConvertOptional<T>(NodeValue(FindChildElement(Name)), Default, Site(Name));
+        return ConvertOptional<T>(TNodeValue(FindChildElement(Name)).Get(), Default, Site(Name));
     }
     void SetChildValue(const char* Name, std::string_view Text);
     // Sets the value of element E (validated text).

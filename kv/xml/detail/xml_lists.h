@@ -70,11 +70,11 @@ public:
         FItems.Insert(Index, &View, IsNumberOrBoolean);
     }
     T GetItem(int Index) const override {
-        const char* V = NodeValue(FItems.Item(Index));
+        const TNodeValue V(FItems.Item(Index));
         if constexpr (std::is_same_v<T, std::string>)
-            return V ? V : "";
+            return V.Get() ? V.Get() : "";
         else
-            return ConvertRequired<T>(V, FItems.Site(Index));
+            return ConvertRequired<T>(V.Get(), FItems.Site(Index));
     }
 
 private:
