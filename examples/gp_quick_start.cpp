@@ -30,13 +30,14 @@ int main() {
     GP.SetFitnessMethod(kv::fmMaximize);
     GP.SetUseFitnessCutoff(true); // an exact program scores 1.0, the cut-off
     GP.SetOnEvaluateFitness([&](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
-        if (!VM.TryCompile(Item)) // only without modulo decoding: a slot named no instruction
+        kv::TKvGPVirtualMachine& M = *GP.GetGPVirtualMachine(); // VM, or a parallel worker's copy
+        if (!M.TryCompile(Item)) // only without modulo decoding: a slot named no instruction
             return;
         double Error = 0;
         for (int X = -3; X <= 3; ++X) {
             GP.InitializeStack({X}); // X on the stack, the program back at its start
             GP.ExecuteProgram();
-            const int64_t Y = VM.GetStack()->GetCount() ? VM.GetStack()->GetTop().AsInt64() : 99;
+            const int64_t Y = M.GetStack()->GetCount() ? M.GetStack()->GetTop().AsInt64() : 99;
             Error += std::llabs(Y - (X * X + X));
         }
         F = 1.0 / (1.0 + Error);

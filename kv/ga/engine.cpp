@@ -6,6 +6,7 @@
 
 #include "kv/ga/persistence.h"
 #include "kv/rtl/exceptions.h"
+#include "kv/vocabulary/ga_messages.h"
 
 namespace kv {
 
@@ -46,6 +47,7 @@ TKvCustomGeneticAlgorithm::~TKvCustomGeneticAlgorithm() {
     FPreviousGeneration.reset();
     FGenes.reset();
     FCumNormFitnesses.clear();
+    FEvaluator.reset();
 }
 
 // ---- owned collections ----
@@ -84,14 +86,17 @@ TKvGAPopulation* TKvCustomGeneticAlgorithm::MakePopulation() const {
 }
 
 void TKvCustomGeneticAlgorithm::SetGenes(const TKvGAGenes* Value) {
+    CheckChange("SetGenes");
     GetGenes()->Assign(Value);
 }
 
 void TKvCustomGeneticAlgorithm::SetPopulation(const TKvGAPopulation* Value) {
+    CheckChange("SetPopulation");
     GetPopulation()->Assign(Value);
 }
 
 void TKvCustomGeneticAlgorithm::SetPreviousGeneration(const TKvGAPopulation* Value) {
+    CheckChange("SetPreviousGeneration");
     if (FPreviousGeneration == nullptr) {
         std::unique_ptr<TKvGAPopulation> Previous =
             CreatePopulation(GetPopulation()->GetIndividualClass());
@@ -115,63 +120,75 @@ void TKvCustomGeneticAlgorithm::SetRandomSeed(uint64_t Seed) {
 
 // ---- property writers ----
 
-void TKvCustomGeneticAlgorithm::SetMutationProbability(TGAProbability Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetMutationProbability(TGAProbability Value) {
+    CheckChange("SetMutationProbability");
     if (IsFraction(Value))
         FMutationProbability = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetInversionProbability(TGAProbability Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetInversionProbability(TGAProbability Value) {
+    CheckChange("SetInversionProbability");
     if (IsFraction(Value))
         FInversionProbability = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetCrossoverProbability(TGAProbability Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetCrossoverProbability(TGAProbability Value) {
+    CheckChange("SetCrossoverProbability");
     if (IsFraction(Value))
         FCrossoverProbability = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetElitistPct(TGAProbability Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetElitistPct(TGAProbability Value) {
+    CheckChange("SetElitistPct");
     if (IsFraction(Value))
         FElitistPct = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetDiversityLimit(TGAProbability Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetDiversityLimit(TGAProbability Value) {
+    CheckChange("SetDiversityLimit");
     if (IsFraction(Value))
         FDiversityLimit = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetTournamentField(int32_t Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetTournamentField(int32_t Value) {
+    CheckChange("SetTournamentField");
     // Above the cap every selected parent would cost that many draws (see MaxTournamentField).
     if (Value >= 2 && Value <= MaxTournamentField)
         FTournamentField = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetInitialPopulation(int32_t Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetInitialPopulation(int32_t Value) {
+    CheckChange("SetInitialPopulation");
     if (Value != FInitialPopulation)
         FInitialPopulation = Value < 0 ? 0 : Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetFitnessMethod(TGAFitnessMethod Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetFitnessMethod(TGAFitnessMethod Value) {
+    CheckChange("SetFitnessMethod");
     if (Value == fmMinimize || Value == fmMaximize)
         FFitnessMethod = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetCrossoverMethod(TGACrossoverMethod Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetCrossoverMethod(TGACrossoverMethod Value) {
+    CheckChange("SetCrossoverMethod");
     if (Value >= cmGeneBoundary && Value <= cmLongwordBoundary)
         FCrossoverMethod = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetCrossoverKind(TGACrossoverKind Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetCrossoverKind(TGACrossoverKind Value) {
+    CheckChange("SetCrossoverKind");
     if (Value >= ckOnePoint && Value <= ckUniform)
         FCrossoverKind = Value;
 }
 
-void TKvCustomGeneticAlgorithm::SetMutationMode(TGAMutationMode Value) noexcept {
+void TKvCustomGeneticAlgorithm::SetMutationMode(TGAMutationMode Value) {
+    CheckChange("SetMutationMode");
     if (Value == mmPerBit || Value == mmGeometric)
         FMutationMode = Value;
 }
 
 void TKvCustomGeneticAlgorithm::SetGeneSize(int32_t Value) {
+    CheckChange("SetGeneSize");
     if (Value < 0)
         throw EGAException(Format("Gene size must not be negative: %i", Value));
     if (Value == FGeneSize)
@@ -187,6 +204,69 @@ TGAFitness TKvCustomGeneticAlgorithm::GetDiversity() const noexcept {
     if (FMaxFitness == 0)
         return std::numeric_limits<TGAFitness>::infinity();
     return FAvgFitness / FMaxFitness;
+}
+
+// ---- the evaluation seam ----
+
+std::unique_ptr<TKvGAEvaluator> TKvCustomGeneticAlgorithm::CreateEvaluator(int32_t Threads) {
+    if (Threads == 0)
+        return std::make_unique<TKvGASerialEvaluator>();
+    return std::make_unique<TKvGAParallelEvaluator>(Threads);
+}
+
+void TKvCustomGeneticAlgorithm::SetEvaluationThreads(int32_t Value) {
+    CheckChange("SetEvaluationThreads");
+    if (Value < 0 && Value != ALL_HARDWARE_THREADS)
+        return;
+    if (Value == FEvaluationThreads && FEvaluator != nullptr)
+        return;
+    if (FEvaluating)
+        throw EGAException(Format("%s.SetEvaluationThreads cannot replace the evaluator while it "
+                                  "evaluates the population",
+                                  ClassName()));
+    std::unique_ptr<TKvGAEvaluator> Evaluator = CreateEvaluator(Value);
+    if (Evaluator == nullptr)
+        throw EGAException(
+            Format("%s.CreateEvaluator returned no evaluator for %i threads", ClassName(), Value));
+    FEvaluator = std::move(Evaluator);
+    FEvaluationThreads = Value;
+}
+
+TKvGAEvaluator* TKvCustomGeneticAlgorithm::GetEvaluator() {
+    if (FEvaluator == nullptr) {
+        std::unique_ptr<TKvGAEvaluator> Evaluator = CreateEvaluator(FEvaluationThreads);
+        if (Evaluator == nullptr)
+            throw EGAException(Format("%s.CreateEvaluator returned no evaluator for %i threads",
+                                      ClassName(), FEvaluationThreads));
+        FEvaluator = std::move(Evaluator);
+    }
+    return FEvaluator.get();
+}
+
+void TKvCustomGeneticAlgorithm::SetEvaluator(std::unique_ptr<TKvGAEvaluator> Value) {
+    CheckChange("SetEvaluator");
+    if (FEvaluating)
+        throw EGAException(
+            Format("%s.SetEvaluator cannot replace the evaluator while it evaluates the population",
+                   ClassName()));
+    FEvaluator = std::move(Value); // nullptr: made again from EvaluationThreads on first use
+}
+
+void TKvCustomGeneticAlgorithm::BeginConcurrentEvaluation(int32_t /*Workers*/) {}
+
+void TKvCustomGeneticAlgorithm::EndConcurrentEvaluation() noexcept {}
+
+TObject* TKvCustomGeneticAlgorithm::AcquireWorkerState() {
+    return nullptr;
+}
+
+void TKvCustomGeneticAlgorithm::ReleaseWorkerState(TObject* /*State*/) noexcept {}
+
+void TKvCustomGeneticAlgorithm::RaiseIfWorker(const char* Operation) const {
+    if (IsWorkerThread())
+        throw EGAException(Format("%s.%s cannot be called while the engine evaluates in "
+                                  "parallel: a fitness callback must not change the engine",
+                                  ClassName(), Operation));
 }
 
 // ---- notifications ----

@@ -45,13 +45,13 @@
 //   OnEvaluateFitness per individual of the new population, in index order; OnEvolve.
 //
 // Fitness evaluation (EvaluateFitness), in two steps. First EvaluatePopulation scores every
-// individual of the current population in index order through EvaluateFitness(Item) and stores
-// each result in its individual. Then, from the stored values and in index order, the engine
-// computes MinFitness, MaxFitness, AvgFitness, the fitness sum and FittestIndividual (through
-// the virtual Fittest, the earlier individual staying on a tie), and prepares what the selection
-// method needs: the cumulative normalised fitnesses (smRoulette, smStochasticTournament) or the
-// elitist queue (smElitist). While the handlers run, the statistics still describe the previous
-// evaluation.
+// individual of the current population through EvaluateFitness(Item), by way of the engine's
+// evaluator (serial by default: in index order), and stores each result in its individual. Then,
+// from the stored values and in index order, the engine computes MinFitness, MaxFitness,
+// AvgFitness, the fitness sum and FittestIndividual (through the virtual Fittest, the earlier
+// individual staying on a tie), and prepares what the selection method needs: the cumulative
+// normalised fitnesses (smRoulette, smStochasticTournament) or the elitist queue (smElitist). While
+// the handlers run, the statistics still describe the previous evaluation.
 //   A fitness handler must not add, remove or move individuals of the population being scored,
 //   nor load, assign, initialise or evolve the engine. The population counts such changes
 //   (GetChangeCount); when one happened during a call, the evaluation raises EGAException naming
@@ -139,7 +139,42 @@
 //
 // Checkpoints (SaveCheckpoint, LoadCheckpoint): see kv/ga/persistence.h.
 //
-// One thread at a time.
+// Evaluators. EvaluatePopulation scores through the engine's evaluator (kv/ga/evaluator.h); the
+// statistics, FittestIndividual, the roulette array and the elitist queue are then computed from
+// the stored fitness in index order on the calling thread, as above. EvaluationThreads chooses the
+// evaluator the engine makes for itself (CreateEvaluator, overridable): 0, the default, scores the
+// individuals one after another on the calling thread, exactly as always; n >= 1 scores them on at
+// most n threads (1 runs the parallel mode on one thread); ALL_HARDWARE_THREADS on as many as the
+// machine runs at once. SetEvaluator installs a caller's evaluator instead. Neither is saved with
+// the engine or copied by Assign.
+//
+// Parallel mode. OnEvaluateFitness (and the per-individual EvaluateFitness(Item)) runs
+// concurrently for distinct individuals, on the calling thread and worker threads; every other
+// event still fires on the calling thread, in the order above. The callback's contract:
+//   - it may read its own individual (Item), the engine's settings, genes and other read-only
+//     state, and change nothing but Item's own data it owns outright (nothing, usually): the
+//     engine stores the fitness it leaves in Fitness;
+//   - it must not change the engine, its populations or genes, and must not read other
+//     individuals' fitness (it is being written); shared state of its own it guards itself;
+//   - kv::Random() draws from the individual's own stream (kv/ga/evaluator.h), so a seeded run
+//     gives identical populations, statistics and documents on any number of threads. Serial mode
+//     keeps the one stream of the calling thread, so its results differ from parallel mode's when
+//     callbacks draw.
+// Calls from a worker. While a parallel round runs, every operation that would change the engine
+// raises EGAException ("... cannot be called while the engine evaluates in parallel") when made
+// from a fitness callback, instead of racing: Initialize, Evolve, EvaluateFitness(), Reproduce,
+// Assign, the loads, every setter (events included), SetEvaluator, SetEvaluationThreads, and
+// additions, removals and changes of individuals or genes of the engine's collections. Reads
+// (getters, Genes, Population, FittestIndividual, decoding genes) stay allowed, as do the
+// genetic-program engine's machine calls (kv/gp/genetic_program.h). A failure on a worker ends the
+// round and is raised again on the calling thread with its own class and message; the individuals
+// before the first unscored one hold their new fitness, every other one its old fitness, and the
+// statistics are untouched, as after a serial evaluation that failed at that individual. Replacing
+// the evaluator (SetEvaluator, SetEvaluationThreads) raises EGAException while any evaluation runs.
+//
+// One thread at a time: the engine is driven from one thread; in parallel mode it uses worker
+// threads only inside EvaluateFitness(). Every random draw of the engine's own comes from the
+// calling thread's current random source.
 #pragma once
 
 #include <cstdint>
@@ -151,6 +186,7 @@
 #include <vector>
 
 #include "kv/common/float_heap.h"
+#include "kv/ga/evaluator.h"
 #include "kv/ga/ga_events.h"
 #include "kv/ga/ga_observer.h"
 #include "kv/ga/genes.h"
@@ -240,50 +276,79 @@ public:
     // ---- settings ----
 
     int32_t GetGeneration() const noexcept { return FGeneration; }
-    void SetGeneration(int32_t Value) noexcept { FGeneration = Value; }
+    void SetGeneration(int32_t Value) {
+        CheckChange("SetGeneration");
+        FGeneration = Value;
+    }
     TGAFitness GetFitnessCutoff() const noexcept { return FFitnessCutoff; }
-    void SetFitnessCutoff(TGAFitness Value) noexcept { FFitnessCutoff = Value; }
+    void SetFitnessCutoff(TGAFitness Value) {
+        CheckChange("SetFitnessCutoff");
+        FFitnessCutoff = Value;
+    }
     TGAProbability GetMutationProbability() const noexcept { return FMutationProbability; }
-    void SetMutationProbability(TGAProbability Value) noexcept;
+    void SetMutationProbability(TGAProbability Value);
     TGAProbability GetInversionProbability() const noexcept { return FInversionProbability; }
-    void SetInversionProbability(TGAProbability Value) noexcept;
+    void SetInversionProbability(TGAProbability Value);
     TGAProbability GetCrossoverProbability() const noexcept { return FCrossoverProbability; }
-    void SetCrossoverProbability(TGAProbability Value) noexcept;
+    void SetCrossoverProbability(TGAProbability Value);
     TGAProbability GetElitistPct() const noexcept { return FElitistPct; }
-    void SetElitistPct(TGAProbability Value) noexcept;
+    void SetElitistPct(TGAProbability Value);
     TGAProbability GetDiversityLimit() const noexcept { return FDiversityLimit; }
-    void SetDiversityLimit(TGAProbability Value) noexcept;
+    void SetDiversityLimit(TGAProbability Value);
     int32_t GetGeneSize() const noexcept { return FGeneSize; }
     // Stores Value and resizes every chromosome of the current population. EGAException for a
     // negative value.
     void SetGeneSize(int32_t Value);
     TGAFitnessMethod GetFitnessMethod() const noexcept { return FFitnessMethod; }
-    void SetFitnessMethod(TGAFitnessMethod Value) noexcept;
+    void SetFitnessMethod(TGAFitnessMethod Value);
     TGASelectionMethod GetSelectionMethod() const noexcept { return FSelectionMethod; }
     // Stores the method and installs its routine in OnSelection (smCustom: unsets OnSelection).
     void SetSelectionMethod(TGASelectionMethod Value);
     int32_t GetTournamentField() const noexcept { return FTournamentField; }
     // Stores values from 2 to MaxTournamentField (2^16, the cap of a loaded document); ignores
     // others.
-    void SetTournamentField(int32_t Value) noexcept;
+    void SetTournamentField(int32_t Value);
     TGACrossoverMethod GetCrossoverMethod() const noexcept { return FCrossoverMethod; }
-    void SetCrossoverMethod(TGACrossoverMethod Value) noexcept;
+    void SetCrossoverMethod(TGACrossoverMethod Value);
     bool GetUseFitnessCutoff() const noexcept { return FUseFitnessCutoff; }
-    void SetUseFitnessCutoff(bool Value) noexcept { FUseFitnessCutoff = Value; }
+    void SetUseFitnessCutoff(bool Value) {
+        CheckChange("SetUseFitnessCutoff");
+        FUseFitnessCutoff = Value;
+    }
     bool GetUseDiversityLimit() const noexcept { return FUseDiversityLimit; }
-    void SetUseDiversityLimit(bool Value) noexcept { FUseDiversityLimit = Value; }
+    void SetUseDiversityLimit(bool Value) {
+        CheckChange("SetUseDiversityLimit");
+        FUseDiversityLimit = Value;
+    }
     int32_t GetInitialPopulation() const noexcept { return FInitialPopulation; }
-    void SetInitialPopulation(int32_t Value) noexcept;
+    void SetInitialPopulation(int32_t Value);
     TGAGeneticOperations GetOperations() const noexcept { return FOperations; }
-    void SetOperations(TGAGeneticOperations Value) noexcept { FOperations = Value; }
+    void SetOperations(TGAGeneticOperations Value) {
+        CheckChange("SetOperations");
+        FOperations = Value;
+    }
+
     // How crossover combines the parents (see the class comment); ckOnePoint by default. A value
     // that names no member is ignored.
     TGACrossoverKind GetCrossoverKind() const noexcept { return FCrossoverKind; }
-    void SetCrossoverKind(TGACrossoverKind Value) noexcept;
+    void SetCrossoverKind(TGACrossoverKind Value);
     // How mutation draws the bits it flips (see the class comment); mmPerBit by default. A value
     // that names no member is ignored.
     TGAMutationMode GetMutationMode() const noexcept { return FMutationMode; }
-    void SetMutationMode(TGAMutationMode Value) noexcept;
+    void SetMutationMode(TGAMutationMode Value);
+
+    // ---- evaluation (see "Evaluation" and "Parallel mode" above) ----
+
+    int32_t GetEvaluationThreads() const noexcept { return FEvaluationThreads; }
+    // 0 (serial, the default), n >= 1 or ALL_HARDWARE_THREADS; any other value is ignored. A new
+    // value replaces the evaluator (a caller's too) with CreateEvaluator(Value).
+    void SetEvaluationThreads(int32_t Value);
+    // The evaluator in use (never nullptr; made by CreateEvaluator on first use).
+    TKvGAEvaluator* GetEvaluator();
+    // Installs Value as the evaluator; nullptr goes back to CreateEvaluator(EvaluationThreads).
+    void SetEvaluator(std::unique_ptr<TKvGAEvaluator> Value);
+    // True while a parallel round of this engine runs (between the first and the last callback).
+    bool GetEvaluatingInParallel() const noexcept { return FConcurrentEvaluation; }
 
     // ---- random stream (see the class comment) ----
 
@@ -311,13 +376,25 @@ public:
     // ---- events ----
 
     const TNotifyEvent& GetOnEvolve() const noexcept { return FOnEvolve; }
-    void SetOnEvolve(TNotifyEvent Value) { FOnEvolve = std::move(Value); }
+    void SetOnEvolve(TNotifyEvent Value) {
+        CheckChange("SetOnEvolve");
+        FOnEvolve = std::move(Value);
+    }
     const TKvGAFitnessEvent& GetOnEvaluateFitness() const noexcept { return FOnEvaluateFitness; }
-    void SetOnEvaluateFitness(TKvGAFitnessEvent Value) { FOnEvaluateFitness = std::move(Value); }
+    void SetOnEvaluateFitness(TKvGAFitnessEvent Value) {
+        CheckChange("SetOnEvaluateFitness");
+        FOnEvaluateFitness = std::move(Value);
+    }
     const TKvGAMutationEvent& GetOnMutation() const noexcept { return FOnMutation; }
-    void SetOnMutation(TKvGAMutationEvent Value) { FOnMutation = std::move(Value); }
+    void SetOnMutation(TKvGAMutationEvent Value) {
+        CheckChange("SetOnMutation");
+        FOnMutation = std::move(Value);
+    }
     const TKvGAIndividualEvent& GetOnReproduction() const noexcept { return FOnReproduction; }
-    void SetOnReproduction(TKvGAIndividualEvent Value) { FOnReproduction = std::move(Value); }
+    void SetOnReproduction(TKvGAIndividualEvent Value) {
+        CheckChange("SetOnReproduction");
+        FOnReproduction = std::move(Value);
+    }
     const TKvGASelectionEvent& GetOnSelection() const noexcept { return FOnSelection; }
     // An assigned routine makes SelectionMethod smCustom; an unassigned one installs roulette
     // selection (SelectionMethod smRoulette).
@@ -326,18 +403,26 @@ public:
         return FOnInitialization;
     }
     void SetOnInitialization(TKvGAInitializationEvent Value) {
+        CheckChange("SetOnInitialization");
         FOnInitialization = std::move(Value);
     }
     const TKvGAParentChildEvent& GetOnInitializeChild() const noexcept {
         return FOnInitializeChild;
     }
     void SetOnInitializeChild(TKvGAParentChildEvent Value) {
+        CheckChange("SetOnInitializeChild");
         FOnInitializeChild = std::move(Value);
     }
     const TKvGAInversionEvent& GetOnInversion() const noexcept { return FOnInversion; }
-    void SetOnInversion(TKvGAInversionEvent Value) { FOnInversion = std::move(Value); }
+    void SetOnInversion(TKvGAInversionEvent Value) {
+        CheckChange("SetOnInversion");
+        FOnInversion = std::move(Value);
+    }
     const TKvGACrossoverEvent& GetOnCrossover() const noexcept { return FOnCrossover; }
-    void SetOnCrossover(TKvGACrossoverEvent Value) { FOnCrossover = std::move(Value); }
+    void SetOnCrossover(TKvGACrossoverEvent Value) {
+        CheckChange("SetOnCrossover");
+        FOnCrossover = std::move(Value);
+    }
 
     // ---- observers (kv/ga/ga_observer.h) ----
     // Adds Observer (not owned) at the end of the list; adding one already in it does nothing.
@@ -362,7 +447,10 @@ public:
     virtual void SaveToXML(IXMLGADomainType& GAXML) const;
     // The limits of this engine's loads and saves (kv/ga/persistence.h); not copied by Assign.
     const TKvDocumentLimits& GetDocumentLimits() const noexcept { return FDocumentLimits; }
-    void SetDocumentLimits(const TKvDocumentLimits& Value) noexcept { FDocumentLimits = Value; }
+    void SetDocumentLimits(const TKvDocumentLimits& Value) {
+        CheckChange("SetDocumentLimits");
+        FDocumentLimits = Value;
+    }
 
     // ---- checkpoints (persistence_checkpoint.cpp; see kv/ga/persistence.h) ----
     // A checkpoint is the settings document with everything needed to continue the run exactly:
@@ -404,15 +492,40 @@ protected:
     virtual std::function<void()> ReadCheckpointState(IXMLNode& Checkpoint);
 
     // Makes the engine's own stream (if any) the thread's current source until the result ends.
+    // Inside a parallel round it binds nothing: each individual then draws from its own stream,
+    // which the evaluator has bound (and the engine's stream must not be shared by workers).
     TRandomSourceBinding BindRandomSource() const noexcept {
-        return TRandomSourceBinding(FOwnStream ? FRandomSource.get() : nullptr);
+        return TRandomSourceBinding(FOwnStream && !FConcurrentEvaluation ? FRandomSource.get()
+                                                                         : nullptr);
     }
     // True when the engine has its own stream and it is not the thread's current source. The
     // operations a generation calls per child start with
     //     if (MustBindRandomSource()) [[unlikely]] { bind; return <this operation, qualified>; }
     // so that without an own stream they pay a test of a flag, not a binding.
     bool MustBindRandomSource() const noexcept {
-        return FOwnStream && &ThreadRandomSource() != FRandomSource.get();
+        return FOwnStream && !FConcurrentEvaluation && &ThreadRandomSource() != FRandomSource.get();
+    }
+
+    // ---- the evaluation seam ----
+    // The evaluator for a Threads setting: TKvGASerialEvaluator for 0, TKvGAParallelEvaluator
+    // otherwise. A descendant may return its own; the result must not be nullptr.
+    virtual std::unique_ptr<TKvGAEvaluator> CreateEvaluator(int32_t Threads);
+    // Called on the calling thread before a round with Workers threads starts (it may raise, and
+    // then nothing was scored) and after it ended, also when it failed.
+    virtual void BeginConcurrentEvaluation(int32_t Workers);
+    virtual void EndConcurrentEvaluation() noexcept;
+    // Per-worker state for a TKvGAWorkerScope (nullptr here; the genetic-program engine hands out
+    // a copy of its machine). Acquire may run on any worker thread during a round, concurrently
+    // with other Acquire and Release calls; Release gets back what Acquire gave.
+    virtual TObject* AcquireWorkerState();
+    virtual void ReleaseWorkerState(TObject* State) noexcept;
+    // True on a thread inside a TKvGAWorkerScope of this engine.
+    bool IsWorkerThread() const noexcept { return TKvGAWorkerScope::CurrentEngine() == this; }
+    // Raises EGAException naming Operation when called from a worker of a running parallel round;
+    // every operation that changes the engine calls it first.
+    void CheckChange(const char* Operation) const {
+        if (FConcurrentEvaluation) [[unlikely]]
+            RaiseIfWorker(Operation);
     }
 
     // ---- factories (called on first access to Genes / Population, and for the previous
@@ -465,9 +578,11 @@ protected:
     void SelectElitist(TObject* Sender, TKvGAPopulation* Population, TKvGAIndividual*& Parent);
 
     // ---- evaluation support ----
-    // Scores every individual of the current population in index order through
-    // EvaluateFitness(Item) and stores each result in its individual. Raises EGAException when
-    // the population changes during a call of EvaluateFitness(Item) (see the class comment).
+    // Scores every individual of the current population through the evaluator (GetEvaluator),
+    // bracketed by BeginConcurrentEvaluation/EndConcurrentEvaluation when the evaluator has
+    // workers, and stores each result in its individual. The serial evaluator scores in index
+    // order and raises EGAException when the population changes during a call of
+    // EvaluateFitness(Item) (see the class comment).
     virtual void EvaluatePopulation();
     // Fitness / FitnessSum; 0 when the sum is 0 or Fitness is NaN. Finite whenever every fitness
     // of the last evaluation was finite (an overflowing sum is kept scaled, see the class comment).
@@ -493,7 +608,9 @@ private:
     friend class TKvGAGenes;
     friend class TKvGAPopulation;
     friend class TKvGAIndividual;
+    friend class TKvGAWorkerScope;
 
+    void RaiseIfWorker(const char* Operation) const;
     TKvGAGenes* MakeGenes() const;
     TKvGAPopulation* MakePopulation() const;
     // The crossover point for a child of BitCount bits, drawn by CrossoverMethod: place
@@ -570,6 +687,12 @@ private:
     TKvGAInversionEvent FOnInversion;
     TGAGeneticOperations FOperations;
     TKvGACrossoverEvent FOnCrossover;
+    int32_t FEvaluationThreads = 0;
+    std::unique_ptr<TKvGAEvaluator> FEvaluator;
+    // An evaluation runs (any mode) / a parallel round runs. Written only by the calling thread
+    // outside rounds; workers read the second.
+    bool FEvaluating = false;
+    bool FConcurrentEvaluation = false;
     TGACrossoverKind FCrossoverKind = ckOnePoint;
     TGAMutationMode FMutationMode = mmPerBit;
     // The mask of uniform crossover, reused from one pair to the next.

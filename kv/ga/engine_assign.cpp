@@ -4,6 +4,7 @@
 namespace kv {
 
 void TKvCustomGeneticAlgorithm::Assign(const TPersistent* Source) {
+    CheckChange("Assign");
     const auto* S = dynamic_cast<const TKvCustomGeneticAlgorithm*>(Source);
     if (S == nullptr) {
         TComponent::Assign(Source);

@@ -26,8 +26,35 @@ TGAFitness TKvCustomGeneticAlgorithm::EvaluateFitness(TKvGAIndividual* Item) {
     return Fitness;
 }
 
+void TKvCustomGeneticAlgorithm::EvaluatePopulation() {
+    TKvGAPopulation& Population = *GetPopulation();
+    TKvGAEvaluator& Evaluator = *GetEvaluator();
+    struct TRunning {
+        bool& Flag;
+        ~TRunning() { Flag = false; }
+    };
+    FEvaluating = true;
+    TRunning Evaluating{FEvaluating};
+    const int32_t Workers = Evaluator.GetWorkers();
+    if (Workers <= 0) {
+        Evaluator.Evaluate(*this, Population);
+        return;
+    }
+    BeginConcurrentEvaluation(Workers);
+    struct TRound {
+        TKvCustomGeneticAlgorithm& Engine;
+        ~TRound() {
+            Engine.FConcurrentEvaluation = false;
+            Engine.EndConcurrentEvaluation();
+        }
+    } Round{*this};
+    FConcurrentEvaluation = true;
+    Evaluator.Evaluate(*this, Population);
+}
+
 void TKvCustomGeneticAlgorithm::EvaluateFitness() {
     const TRandomSourceBinding Bound = BindRandomSource();
+    CheckChange("EvaluateFitness");
     TKvGAPopulation* Population = GetPopulation();
     if (Population->GetCount() == 0) {
         FMaxFitness = 0;
@@ -51,25 +78,6 @@ void TKvCustomGeneticAlgorithm::EvaluateFitness() {
         break;
     }
     NotifyObservers(&TKvGAObserver::AfterEvaluation);
-}
-
-void TKvCustomGeneticAlgorithm::EvaluatePopulation() {
-    TKvGAPopulation* Population = GetPopulation();
-    const int Count = Population->GetCount();
-    const uint64_t Changes = Population->GetChangeCount();
-    for (int K = 0; K < Count; ++K) {
-        TKvGAIndividual* Item = Population->GetItemUnchecked(K);
-        const TGAFitness Fitness = EvaluateFitness(Item);
-        // The handler may have removed Item (or loaded, assigned, initialised or evolved the
-        // engine): nothing read before the call may be used once the list has changed.
-        if (GetPopulation() != Population || Population->GetChangeCount() != Changes)
-            throw EGAException(Format(
-                "The population changed while individual %i of %i was being scored: a fitness "
-                "evaluation must not add, remove or move individuals, nor load, assign, "
-                "initialise or evolve the engine",
-                K, Count));
-        Item->FFitness = Fitness;
-    }
 }
 
 void TKvCustomGeneticAlgorithm::CalculateStatistics() {

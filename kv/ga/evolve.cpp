@@ -11,6 +11,7 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Initialize() {
     const TRandomSourceBinding Bound = BindRandomSource();
+    CheckChange("Initialize");
     FInitialized = false;
     TKvGAPopulation* Population = GetPopulation();
     while (Population->GetCount() < FInitialPopulation)
@@ -30,6 +31,7 @@ void TKvCustomGeneticAlgorithm::Initialize() {
 
 void TKvCustomGeneticAlgorithm::Evolve() {
     const TRandomSourceBinding Bound = BindRandomSource();
+    CheckChange("Evolve");
     if (!FInitialized)
         Initialize();
     if (GetPopulation()->GetCount() == 0)

@@ -115,7 +115,13 @@ void TKvGAGene::Assign(const TPersistent* Source) {
     }
 }
 
+void TKvGAGene::CheckEngineChange(const char* Operation) const {
+    if (const TKvGAGenes* Genes = GetCollection())
+        Genes->CheckChange(Operation);
+}
+
 void TKvGAGene::SetName(const std::string& Value) {
+    CheckEngineChange("Gene.SetName");
     if (Value == FName)
         return;
     FName = Value;
@@ -123,6 +129,7 @@ void TKvGAGene::SetName(const std::string& Value) {
 }
 
 void TKvGAGene::SetSize(int32_t Value) {
+    CheckEngineChange("Gene.SetSize");
     if (Value < 0)
         throw EGAException(Format("Gene size must not be negative: %i", Value));
     if (Value == FSize)
@@ -147,6 +154,7 @@ void TKvGAGene::SizeChange() {
 }
 
 void TKvGAGene::SetGeneType(TGeneType Value) {
+    CheckEngineChange("Gene.SetGeneType");
     if (Value == FGeneType || Value < gtUnknown || Value > gtEnumeration)
         return;
     FGeneType = Value;
@@ -155,6 +163,7 @@ void TKvGAGene::SetGeneType(TGeneType Value) {
 }
 
 void TKvGAGene::SetPreserveSignBit(bool Value) {
+    CheckEngineChange("Gene.SetPreserveSignBit");
     if (Value == FPreserveSignBit)
         return;
     FPreserveSignBit = Value;
@@ -180,6 +189,7 @@ void TKvGAGene::RecalcMinMax() {
 }
 
 void TKvGAGene::SetMaxValue(double Value) {
+    CheckEngineChange("Gene.SetMaxValue");
     if (Value == FMaxValue)
         return;
     FMaxValue = Value;
@@ -203,6 +213,7 @@ void TKvGAGene::SetMaxValue(double Value) {
 }
 
 void TKvGAGene::SetMinValue(double Value) {
+    CheckEngineChange("Gene.SetMinValue");
     if (Value == FMinValue)
         return;
     FMinValue = Value;
@@ -241,6 +252,7 @@ const TStrings* TKvGAGene::GetEnumerations() const {
 }
 
 void TKvGAGene::SetEnumerations(const TStrings* Value) {
+    CheckEngineChange("Gene.SetEnumerations");
     EnsureEnumerations()->Assign(Value);
 }
 

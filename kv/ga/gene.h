@@ -208,6 +208,8 @@ protected:
     virtual void EnumerationsChange(TObject* Sender);
 
 private:
+    // Raises when the owning engine evaluates in parallel and this is one of its workers.
+    void CheckEngineChange(const char* Operation) const;
     friend class TKvGAGenes;
     // A checkpoint restores a gene's range exactly as it was (the writers would recompute it).
     friend class TKvCustomGeneticAlgorithm;

@@ -42,7 +42,14 @@ void TKvGAGenes::SizeChange(int Index) {
         FEngine->GenesSizeChange();
 }
 
+void TKvGAGenes::CheckChange(const char* Operation) const {
+    if (FEngine != nullptr)
+        FEngine->CheckChange(Operation);
+}
+
 void TKvGAGenes::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+    if (FEngine != nullptr)
+        FEngine->CheckChange("Genes");
     TCollection::Notify(Item, Action);
     // An added gene is last (Insert moves it afterwards and reports that as a general change), so
     // only its own offset is new; the genes before it keep theirs. This keeps building a genotype
@@ -57,6 +64,8 @@ void TKvGAGenes::Notify(TCollectionItem* Item, TCollectionNotification Action) {
 }
 
 void TKvGAGenes::Update(TCollectionItem* Item) {
+    if (FEngine != nullptr)
+        FEngine->CheckChange("Genes");
     if (Item == nullptr) {
         UpdateOffsets(0);
         // A general change (an insertion, a move, a whole Assign) may have lengthened the genotype

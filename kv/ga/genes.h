@@ -42,6 +42,9 @@ public:
 
     // The owning engine, or nullptr when the owner is not a TKvCustomGeneticAlgorithm.
     TKvCustomGeneticAlgorithm* GetOwner() const noexcept { return FEngine; }
+    // Raises EGAException naming Operation when called from a worker of the owning engine's
+    // parallel evaluation (see kv/ga/engine.h); the gene setters call it before changing anything.
+    void CheckChange(const char* Operation) const;
 
     TKvGAGene* Add() { return static_cast<TKvGAGene*>(TCollection::Add()); }
     TKvGAGene* Insert(int Index) { return static_cast<TKvGAGene*>(TCollection::Insert(Index)); }

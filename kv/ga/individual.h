@@ -89,6 +89,7 @@ protected:
 
 private:
     friend class TKvCustomGeneticAlgorithm;
+    friend class TKvGAEvaluator;
 
     TKvGABits* MakeBits() const;
 

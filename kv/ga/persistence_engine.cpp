@@ -126,6 +126,7 @@ void TKvCustomGeneticAlgorithm::SaveToFile(const std::string& FileName) const {
 // ---- loading ----
 
 void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
+    CheckChange("LoadFromXML");
     const detail::TSettingsRecord Settings = detail::ReadSettings(GAXML);
     std::shared_ptr<IXMLGADomainType> Domain = detail::FindChild<IXMLGADomainType>(GAXML, "Domain");
     // A document without a domain has an empty one: no genes, no individuals.
@@ -189,6 +190,7 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGeneticAlgorithm& GAXML) {
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGADomainType& GAXML) {
+    CheckChange("LoadFromXML");
     // Absent parts read as empty ones, without adding elements to the caller's document.
     std::shared_ptr<IXMLGenoType> GenoType = detail::FindChild<IXMLGenoType>(GAXML, "GenoType");
     if (GenoType == nullptr)
@@ -213,6 +215,7 @@ void TKvCustomGeneticAlgorithm::LoadFromXML(IXMLGADomainType& GAXML) {
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromStream(std::istream& Stream) {
+    CheckChange("LoadFromStream");
     WithoutForeignErrors(
         [&] {
             std::shared_ptr<IXMLDocument> Document = NewXMLDocument();
@@ -224,6 +227,7 @@ void TKvCustomGeneticAlgorithm::LoadFromStream(std::istream& Stream) {
 }
 
 void TKvCustomGeneticAlgorithm::LoadFromFile(const std::string& FileName) {
+    CheckChange("LoadFromFile");
     WithoutForeignErrors(
         [&] {
             std::shared_ptr<IXMLDocument> Document = NewXMLDocument(std::string_view());

@@ -34,10 +34,10 @@ public:
     // The class of the individuals Add and Insert create (the typed form of GetItemClass).
     const TKvGAIndividualClass& GetIndividualClass() const noexcept { return FIndividualClass; }
 
-    TKvGAIndividual* Add() { return static_cast<TKvGAIndividual*>(TCollection::Add()); }
-    TKvGAIndividual* Insert(int Index) {
-        return static_cast<TKvGAIndividual*>(TCollection::Insert(Index));
-    }
+    // Raise EGAException before anything changes when called from a worker of the owning engine's
+    // parallel evaluation (see kv/ga/engine.h).
+    TKvGAIndividual* Add();
+    TKvGAIndividual* Insert(int Index);
     TKvGAIndividual* FindItemID(int ID) const noexcept {
         return static_cast<TKvGAIndividual*>(TCollection::FindItemID(ID));
     }

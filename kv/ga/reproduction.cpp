@@ -9,6 +9,7 @@ namespace kv {
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child) {
+    CheckChange("Reproduce");
     if (MustBindRandomSource()) [[unlikely]] {
         const TRandomSourceBinding Bound = BindRandomSource();
         return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child);
@@ -28,6 +29,7 @@ void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndivid
 
 void TKvCustomGeneticAlgorithm::Reproduce(TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                                           TKvGAIndividual* Child1, TKvGAIndividual* Child2) {
+    CheckChange("Reproduce");
     if (MustBindRandomSource()) [[unlikely]] {
         const TRandomSourceBinding Bound = BindRandomSource();
         return TKvCustomGeneticAlgorithm::Reproduce(Parent1, Parent2, Child1, Child2);

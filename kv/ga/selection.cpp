@@ -8,6 +8,7 @@
 namespace kv {
 
 void TKvCustomGeneticAlgorithm::SetSelectionMethod(TGASelectionMethod Value) {
+    CheckChange("SetSelectionMethod");
     if (Value == FSelectionMethod || Value < smRoulette || Value > smCustom)
         return;
     FSelectionMethod = Value;
@@ -15,6 +16,7 @@ void TKvCustomGeneticAlgorithm::SetSelectionMethod(TGASelectionMethod Value) {
 }
 
 void TKvCustomGeneticAlgorithm::SetOnSelection(TKvGASelectionEvent Value) {
+    CheckChange("SetOnSelection");
     FOnSelection = std::move(Value);
     if (FOnSelection) {
         // Stored directly: the method writer would replace the caller's routine.

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <climits>
 #include <typeinfo>
-#include <optional>
 #include <utility>
 
 #include "kv/gp/gp_virtual_machine.h"
@@ -27,18 +26,25 @@ bool IsUndecodable(TExecutionStates State) noexcept {
     return State.Contains(esInvalidOperation) && !State.Contains(esEncoded);
 }
 
+// Set by EvaluateFitness for the ExecuteIndividual it calls on this thread, which takes and clears
+// it: an undecodable individual then skips its run instead of raising. Per thread, because workers
+// of a parallel round evaluate at once.
+constinit thread_local const TKvGeneticProgram* SkipUndecodable = nullptr;
+
 } // namespace
 
 TKvGeneticProgram::~TKvGeneticProgram() {
     SetVM(nullptr);
 }
 
-void TKvGeneticProgram::SetExecutionLimit(TExecutionLimit Value) noexcept {
+void TKvGeneticProgram::SetExecutionLimit(TExecutionLimit Value) {
+    CheckChange("SetExecutionLimit");
     if (Value >= elNumberOfSteps && Value <= elNone)
         FExecutionLimit = Value;
 }
 
 void TKvGeneticProgram::SetVM(IKvGPVirtualMachine* Value) {
+    CheckChange("SetVM");
     if (Value == FVM)
         return;
     if (FVMComponent != nullptr)
@@ -69,19 +75,93 @@ void TKvGeneticProgram::Notification(TComponent* AComponent, TOperation Operatio
 }
 
 IKvGPVirtualMachine& TKvGeneticProgram::Machine() const {
-    if (FVM == nullptr)
+    IKvGPVirtualMachine* VM = GetVM();
+    if (VM == nullptr)
         throw EGPException(SMissingVirtualMachine);
-    return *FVM;
+    return *VM;
 }
 
 void TKvGeneticProgram::EnsureGenes() {
     TKvGAGenes* Genes = GetGenes();
     if (Genes->GetCount() == 0)
-        FVM->UpdateGenes(Genes);
+        Machine().UpdateGenes(Genes);
+}
+
+// ---- parallel mode ----
+
+IKvGPVirtualMachine* TKvGeneticProgram::AsInterface(TKvGPVirtualMachine* Machine) noexcept {
+    return Machine;
+}
+
+TKvGPVirtualMachine* TKvGeneticProgram::WorkerMachine() const noexcept {
+    return IsWorkerThread() ? static_cast<TKvGPVirtualMachine*>(TKvGAWorkerScope::CurrentState())
+                            : nullptr;
+}
+
+std::unique_ptr<TKvGPVirtualMachine> TKvGeneticProgram::CopyMachine() const {
+    const TComponent* Component = FVMComponent;
+    if (FGPMachine == nullptr)
+        throw EGPException(
+            Format("The machine of %s cannot be copied for parallel evaluation: it is not a "
+                   "TKvGPVirtualMachine",
+                   GetName().empty() ? ClassName() : GetName()));
+    std::unique_ptr<TKvGPVirtualMachine> Copy = FGPMachine->CreateCopy();
+    const TKvGPVirtualMachine* Made = Copy.get();
+    const TKvGPVirtualMachine* Original = FGPMachine;
+    if (Made == nullptr || typeid(*Made) != typeid(*Original))
+        throw EGPException(Format("The machine %s of class %s cannot be copied for parallel "
+                                  "evaluation: its CreateCopy does not make a %s",
+                                  Component != nullptr && !Component->GetName().empty()
+                                      ? Component->GetName()
+                                      : std::string("(unnamed)"),
+                                  FGPMachine->ClassName(), FGPMachine->ClassName()));
+    return Copy;
+}
+
+void TKvGeneticProgram::BeginConcurrentEvaluation(int32_t Workers) {
+    TKvGeneticAlgorithm::BeginConcurrentEvaluation(Workers);
+    Machine();
+    EnsureGenes();
+    std::unique_ptr<TKvGPVirtualMachine> First = CopyMachine(); // raises before anything runs
+    std::lock_guard<std::mutex> Lock(FCopiesLock);
+    FCopies.clear();
+    FIdleCopies.clear();
+    FIdleCopies.push_back(First.get());
+    FCopies.push_back(std::move(First));
+}
+
+void TKvGeneticProgram::EndConcurrentEvaluation() noexcept {
+    {
+        std::lock_guard<std::mutex> Lock(FCopiesLock);
+        FIdleCopies.clear();
+        FCopies.clear();
+    }
+    TKvGeneticAlgorithm::EndConcurrentEvaluation();
+}
+
+TObject* TKvGeneticProgram::AcquireWorkerState() {
+    std::lock_guard<std::mutex> Lock(FCopiesLock);
+    if (FIdleCopies.empty()) {
+        FCopies.push_back(CopyMachine());
+        FIdleCopies.reserve(FCopies.size());
+        return FCopies.back().get();
+    }
+    TKvGPVirtualMachine* Copy = FIdleCopies.back();
+    FIdleCopies.pop_back();
+    return Copy;
+}
+
+void TKvGeneticProgram::ReleaseWorkerState(TObject* State) noexcept {
+    if (State == nullptr)
+        return;
+    std::lock_guard<std::mutex> Lock(FCopiesLock);
+    // Room was reserved when the copy was made, so this does not allocate.
+    FIdleCopies.push_back(static_cast<TKvGPVirtualMachine*>(State));
 }
 
 void TKvGeneticProgram::Initialize() {
     const TRandomSourceBinding Bound = BindRandomSource();
+    CheckChange("Initialize");
     Machine();
     EnsureGenes();
     TKvGeneticAlgorithm::Initialize();
@@ -99,18 +179,21 @@ void TKvGeneticProgram::InitializeStack(const TVarRecList& Args) {
 void TKvGeneticProgram::InitializeStack(std::initializer_list<TVarRec> Args) {
     const TRandomSourceBinding Bound = BindRandomSource();
     // An engine and a machine of the library's own classes override nothing: their work is done
-    // straight from Args, without the argument list and the virtual calls.
-    if (FBatchMachine != nullptr && typeid(*this) == typeid(TKvGeneticProgram) &&
-        (typeid(*FBatchMachine) == typeid(TKvGPVirtualMachine) ||
-         typeid(*FBatchMachine) == typeid(TKvVirtualMachine))) {
-        TKvVirtualMachine& VM = *FBatchMachine;
+    // straight from Args, without the argument list and the virtual calls. In a parallel round
+    // the machine is the worker's copy, and the shared argument list is not used.
+    const bool Parallel = GetEvaluatingInParallel();
+    TKvVirtualMachine* Fast = Parallel ? GetGPVirtualMachine() : FBatchMachine;
+    if (Fast != nullptr && typeid(*this) == typeid(TKvGeneticProgram) &&
+        (typeid(*Fast) == typeid(TKvGPVirtualMachine) ||
+         typeid(*Fast) == typeid(TKvVirtualMachine))) {
+        TKvVirtualMachine& VM = *Fast;
         VM.FillStack(Args);
         VM.TKvVirtualMachine::Initialized();
         if (FOnInitializeStack)
             FOnInitializeStack(this);
         return;
     }
-    if (FArgsInUse) {
+    if (FArgsInUse || Parallel) {
         InitializeStack(TVarRecList(Args));
         return;
     }
@@ -137,15 +220,16 @@ void TKvGeneticProgram::InitializeStack(const TStrings& Args) {
 
 void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
     const TRandomSourceBinding Bound = BindRandomSource();
-    const bool SkipUndecodable = std::exchange(FSkipUndecodable, false);
+    const bool Skip = std::exchange(SkipUndecodable, nullptr) == this;
     Machine();
     EnsureGenes();
     static const TVarRecList NoArguments;
     InitializeStack(NoArguments);
     // Machine() again: OnInitializeStack may have unset or replaced the machine.
     IKvGPVirtualMachine& VM = Machine();
-    if (SkipUndecodable && FGPMachine != nullptr) {
-        if (!FGPMachine->TryCompile(Item))
+    TKvGPVirtualMachine* GPMachine = GetGPVirtualMachine();
+    if (Skip && GPMachine != nullptr) {
+        if (!GPMachine->TryCompile(Item))
             return; // EvaluateFitness scores it as it stands
     } else {
         VM.Compile(Item);
@@ -198,8 +282,8 @@ void ExecuteUnderLimit(TMachine& VM, TExecutionLimit Limit, int32_t LimitNumber)
 void TKvGeneticProgram::ExecuteProgram() {
     const TRandomSourceBinding Bound = BindRandomSource();
     IKvGPVirtualMachine& VM = Machine();
-    if (FGPMachine != nullptr)
-        ExecuteUnderLimit(*FGPMachine, FExecutionLimit, FLimitNumber);
+    if (TKvGPVirtualMachine* GPMachine = GetGPVirtualMachine())
+        ExecuteUnderLimit(*GPMachine, FExecutionLimit, FLimitNumber);
     else
         ExecuteUnderLimit(VM, FExecutionLimit, FLimitNumber);
 }
@@ -207,9 +291,10 @@ void TKvGeneticProgram::ExecuteProgram() {
 void TKvGeneticProgram::ExecuteBatch(TVMBatchStack& Stack) {
     const TRandomSourceBinding Bound = BindRandomSource();
     Machine();
-    if (FBatchMachine == nullptr)
+    TKvVirtualMachine* Batch = GetEvaluatingInParallel() ? GetGPVirtualMachine() : FBatchMachine;
+    if (Batch == nullptr)
         throw EGPException(SNoBatchMachine);
-    TKvVirtualMachine& VM = *FBatchMachine;
+    TKvVirtualMachine& VM = *Batch;
     VM.Initialized();
     RunUnderLimit([&](int N) { VM.ExecuteBatch(Stack, N); }, [&VM] { return VM.IsFinished(); },
                   FExecutionLimit, FLimitNumber);
@@ -223,16 +308,16 @@ TGAFitness TKvGeneticProgram::EvaluateFitness(TKvGAIndividual* Item) {
         // The flag is taken by the ExecuteIndividual called here; it is cleared on every path,
         // so that a later direct call raises as usual.
         struct TSkipScope {
-            bool& Flag;
-            explicit TSkipScope(bool& F) : Flag(F) { Flag = true; }
-            ~TSkipScope() { Flag = false; }
-        } Scope(FSkipUndecodable);
+            explicit TSkipScope(const TKvGeneticProgram* Engine) { SkipUndecodable = Engine; }
+            ~TSkipScope() { SkipUndecodable = nullptr; }
+        } Scope(this);
         try {
             ExecuteIndividual(Item);
         } catch (const EGPException&) {
             // A machine other than TKvGPVirtualMachine, or an override of ExecuteIndividual,
             // reports an undecodable individual by the compile's exception.
-            if (FVM == nullptr || !IsUndecodable(FVM->GetExecutionState()))
+            IKvGPVirtualMachine* VM = GetVM();
+            if (VM == nullptr || !IsUndecodable(VM->GetExecutionState()))
                 throw;
         }
     }

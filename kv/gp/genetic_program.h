@@ -87,12 +87,33 @@
 // Overloads: EvaluateFitness(Item) and both InitializeStack forms are overridden or added here; a
 // descendant that overrides one form adds a using-declaration to keep the others visible.
 //
-// One thread at a time, like the engine and the machine.
+// Parallel mode (EvaluationThreads >= 1, see kv/ga/engine.h). A machine holds the state of one
+// run, so each worker thread runs its own copy of the bound machine, made with its CreateCopy
+// (instructions with their callbacks, events and name copied; see kv/gp/gp_virtual_machine.h) once
+// per worker and round, and destroyed when the round ends. On a worker, GetVM(),
+// GetGPVirtualMachine(), InitializeStack, ExecuteProgram and ExecuteIndividual act on that
+// worker's copy, so both AutoExecution and a fitness callback that runs programs itself work
+// unchanged, provided the callback reaches the machine through the engine (GetVM() or
+// GetGPVirtualMachine()) and instruction callbacks through their arguments (the machine is the
+// Sender of OnExecuteInstruction; an instruction's OnExecute finds it as
+// Item->GetCollection()->GetOwner()), never through a captured reference to the bound machine.
+// OnInitializeStack and the machine's events run on the workers too. The results equal those of
+// the one-thread parallel run. When the round starts, on the calling thread, EGPException is
+// raised (and nothing is scored) when VM is nullptr, when the machine is not a
+// TKvGPVirtualMachine, or when its copy is of another class than the machine (a descendant that
+// does not override CreateCopy) or cannot be made. The machine calls above stay allowed on a
+// worker; the engine's changing operations and this class's setters raise EGAException there.
+//
+// One thread at a time, like the engine and the machine (apart from the workers of a parallel
+// round).
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "kv/ga/engine.h"
 #include "kv/gp/gp_vm_interface.h"
@@ -118,18 +139,41 @@ public:
 
     TExecutionLimit GetExecutionLimit() const noexcept { return FExecutionLimit; }
     // Ignores a value that is not a member of TExecutionLimit.
-    void SetExecutionLimit(TExecutionLimit Value) noexcept;
+    void SetExecutionLimit(TExecutionLimit Value);
     int32_t GetLimitNumber() const noexcept { return FLimitNumber; }
     // A negative value is stored as 0.
-    void SetLimitNumber(int32_t Value) noexcept { FLimitNumber = Value < 0 ? 0 : Value; }
+    void SetLimitNumber(int32_t Value) {
+        CheckChange("SetLimitNumber");
+        FLimitNumber = Value < 0 ? 0 : Value;
+    }
     bool GetAutoExecution() const noexcept { return FAutoExecution; }
-    void SetAutoExecution(bool Value) noexcept { FAutoExecution = Value; }
-    IKvGPVirtualMachine* GetVM() const noexcept { return FVM; }
+    void SetAutoExecution(bool Value) {
+        CheckChange("SetAutoExecution");
+        FAutoExecution = Value;
+    }
+    // The machine: the bound one, or on a worker of a parallel round that worker's copy.
+    IKvGPVirtualMachine* GetVM() const noexcept {
+        if (GetEvaluatingInParallel()) [[unlikely]]
+            if (TKvGPVirtualMachine* Copy = WorkerMachine())
+                return AsInterface(Copy);
+        return FVM;
+    }
+    // GetVM() as a TKvGPVirtualMachine (its stack, TryCompile, DecodeProgram...), or nullptr when
+    // the machine is of another kind.
+    TKvGPVirtualMachine* GetGPVirtualMachine() const noexcept {
+        if (GetEvaluatingInParallel()) [[unlikely]]
+            if (TKvGPVirtualMachine* Copy = WorkerMachine())
+                return Copy;
+        return FGPMachine;
+    }
     // Stores the machine (not owned) and watches it for destruction when it is a component. A
     // component that is already being destroyed is stored as nullptr.
     void SetVM(IKvGPVirtualMachine* Value);
     const TNotifyEvent& GetOnInitializeStack() const noexcept { return FOnInitializeStack; }
-    void SetOnInitializeStack(TNotifyEvent Value) { FOnInitializeStack = std::move(Value); }
+    void SetOnInitializeStack(TNotifyEvent Value) {
+        CheckChange("SetOnInitializeStack");
+        FOnInitializeStack = std::move(Value);
+    }
 
     // ---- operations ----
 
@@ -157,7 +201,21 @@ protected:
     // Unsets VM when the machine is destroyed.
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
+    // Parallel mode: checks the machine and makes the first copy (BeginConcurrentEvaluation),
+    // hands each worker a copy (AcquireWorkerState/ReleaseWorkerState) and destroys the copies
+    // when the round ends.
+    void BeginConcurrentEvaluation(int32_t Workers) override;
+    void EndConcurrentEvaluation() noexcept override;
+    TObject* AcquireWorkerState() override;
+    void ReleaseWorkerState(TObject* State) noexcept override;
+
 private:
+    // The calling worker's copy of the machine, or nullptr off the workers.
+    TKvGPVirtualMachine* WorkerMachine() const noexcept;
+    static IKvGPVirtualMachine* AsInterface(TKvGPVirtualMachine* Machine) noexcept;
+    // A new copy of the bound machine, checked to be of the machine's own class.
+    std::unique_ptr<TKvGPVirtualMachine> CopyMachine() const;
+
     // VM, or EGPException "Missing Virtual Machine".
     IKvGPVirtualMachine& Machine() const;
     // Lays out the instruction gene when the genotype is empty.
@@ -177,9 +235,10 @@ private:
     // callback that prepares another run from inside one gets a list of its own).
     TVarRecList FArgs;
     bool FArgsInUse = false;
-    // Set by EvaluateFitness for the ExecuteIndividual it calls, which takes and clears it: an
-    // undecodable individual then skips its run instead of raising.
-    bool FSkipUndecodable = false;
+    // The machine copies of a parallel round: all of them, and those no worker holds.
+    std::mutex FCopiesLock;
+    std::vector<std::unique_ptr<TKvGPVirtualMachine>> FCopies;
+    std::vector<TKvGPVirtualMachine*> FIdleCopies;
 };
 
 } // namespace kv

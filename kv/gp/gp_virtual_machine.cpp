@@ -1,6 +1,7 @@
 #include "kv/gp/gp_virtual_machine.h"
 
 #include <string>
+#include <typeinfo>
 
 #include "kv/ga/engine.h"
 #include "kv/rtl/update_guard.h"
@@ -83,7 +84,46 @@ TKvGPVirtualMachine::~TKvGPVirtualMachine() {
     SetGeneticAlgorithm(nullptr);
 }
 
+std::unique_ptr<TKvGPVirtualMachine> TKvGPVirtualMachine::CreateCopy() const {
+    auto Copy = std::make_unique<TKvGPVirtualMachine>(nullptr);
+    CopyTo(*Copy);
+    return Copy;
+}
+
+void TKvGPVirtualMachine::CopyTo(TKvGPVirtualMachine& Target) const {
+    const TVMInstructionSet* Source = GetInstructionSet();
+    TVMInstructionSet* Set = Target.GetInstructionSet();
+    for (int I = 0; I < Source->GetCount(); ++I) {
+        const TVMInstruction* From = Source->GetItem(I);
+        if (typeid(*From) != typeid(TVMInstruction))
+            throw EGPException(Format("Instruction \"%s\" of class %s cannot be copied for "
+                                      "parallel evaluation",
+                                      From->GetDisplayName(), From->ClassName()));
+        TVMInstruction* To = Set->Add();
+        To->Assign(From); // name and comment, without the uniqueness test
+        To->SetOnExecute(From->GetOnExecute());
+    }
+    Target.SetOnExecuteInstruction(GetOnExecuteInstruction());
+    Target.SetOnError(GetOnError());
+    Target.SetOnExecuting(GetOnExecuting());
+    Target.SetOnExecuted(GetOnExecuted());
+    Target.SetOnFinished(GetOnFinished());
+    Target.SetOnInitialize(GetOnInitialize());
+    Target.SetName(GetName());
+    Target.FModuloDecoding = FModuloDecoding;
+    // Bound last, so that adding the instructions laid out no genes; and without free
+    // notification, so that making a copy changes nothing of the engine.
+    Target.SetGeneticAlgorithm(nullptr);
+    Target.FGeneticAlgorithm = FGeneticAlgorithm;
+    Target.FCopy = true;
+}
+
 void TKvGPVirtualMachine::SetGeneticAlgorithm(TKvGeneticAlgorithm* Value) {
+    if (FCopy) {
+        // A copy's reference was never registered with its engine.
+        FCopy = false;
+        FGeneticAlgorithm = nullptr;
+    }
     if (Value == FGeneticAlgorithm)
         return;
     if (FGeneticAlgorithm != nullptr)

@@ -79,6 +79,20 @@
 //   SUnknownInstruction               Compile on a slot outside the instruction set (see above)
 //   a null Genes in UpdateGenes
 //
+// Copies for parallel evaluation (CreateCopy): the genetic-program engine runs each worker thread
+// on its own copy of its machine, because a machine holds the state of one run. A copy has the
+// same instructions (names, comments and OnExecute callbacks), the same machine events
+// (OnExecuteInstruction, OnError, OnExecuting, OnExecuted, OnFinished, OnInitialize), the same
+// ModuloDecoding and the same name, an empty stack and program, and no owner. It reads programs through the same engine, but
+// it is not bound to it: it neither asks for the engine's free notification nor lays out its
+// genes, so the engine must outlive it (the engine that made it destroys it). Callbacks are copied
+// as std::function objects, so they share what they captured: a callback that captured the
+// original machine reaches the original, not the copy, and must use its Sender (the machine for
+// machine events; for an instruction's OnExecute, Item->GetCollection()->GetOwner()) or the
+// engine's GetVM() instead. A descendant with state of its own overrides CreateCopy, returning an
+// object of its own class (the engine checks the class and refuses a copy of another one), and
+// calls CopyTo to copy what this class holds. Copying only reads the original.
+//
 // Performance: Compile reads the slots straight into EncodedProgram, whose storage is reused from
 // one individual to the next; it allocates only when a program is longer than any before.
 //
@@ -86,6 +100,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "kv/gp/gp_vm_interface.h"
@@ -122,11 +137,18 @@ public:
 
     void UpdateGenes(TKvGAGenes* Genes) override;
 
+    // A copy for one worker of a parallel evaluation (see above). EGPException when an instruction
+    // is of a class derived from TVMInstruction, whose behaviour a copy could not carry.
+    virtual std::unique_ptr<TKvGPVirtualMachine> CreateCopy() const;
+
     // After the machine's own handling, lay the bound engine's genes out again.
     void InstructionNotify(TVMInstruction* Item, TCollectionNotification Action) override;
     void InstructionUpdate(TVMInstruction* Item) override;
 
 protected:
+    // Copies the instructions, the events and the name into Target (which must have no
+    // instructions yet), and makes Target read programs through this machine's engine.
+    void CopyTo(TKvGPVirtualMachine& Target) const;
     // Unbinds the engine when it is destroyed.
     void Notification(TComponent* AComponent, TOperation Operation) override;
 
@@ -137,6 +159,8 @@ private:
     bool CompileSlots(const TKvGeneticAlgorithm* GA, const TKvGAIndividual* Item);
 
     TKvGeneticAlgorithm* FGeneticAlgorithm = nullptr;
+    // A copy refers to its engine without free notification (see CreateCopy).
+    bool FCopy = false;
     bool FModuloDecoding = false;
     // Set while TryCompile runs: Compile reports an undecodable slot by the state alone.
     bool FQuietCompile = false;
