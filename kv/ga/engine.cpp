@@ -111,6 +111,7 @@ void TKvCustomGeneticAlgorithm::SetPreviousGeneration(const TKvGAPopulation* Val
 // ---- random stream ----
 
 void TKvCustomGeneticAlgorithm::SetRandomSeed(uint64_t Seed) {
+    CheckChange("SetRandomSeed");
     if (FRandomSource == nullptr)
         FRandomSource = std::make_unique<TRandomSource>(Seed);
     else

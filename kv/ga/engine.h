@@ -361,7 +361,10 @@ public:
         return FOwnStream ? FRandomSource.get() : nullptr;
     }
     // Drops the engine's own stream: its operations draw from the thread's current source again.
-    void UseThreadRandomSource() noexcept { FOwnStream = false; }
+    void UseThreadRandomSource() {
+        CheckChange("UseThreadRandomSource");
+        FOwnStream = false;
+    }
 
     // ---- results ----
 

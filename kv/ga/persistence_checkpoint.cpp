@@ -318,6 +318,7 @@ std::function<void()> TKvCustomGeneticAlgorithm::ReadCheckpointState(IXMLNode& /
 void TKvCustomGeneticAlgorithm::SetCheckpointSection(std::string_view Name,
                                                      TCheckpointWriter Writer,
                                                      TCheckpointReader Reader) {
+    CheckChange("SetCheckpointSection");
     if (!IsSectionName(Name))
         throw EConvertError(Format("\"%s\" is not a checkpoint section name: ASCII letters, "
                                    "digits, '_', '-' and '.', starting with a letter or '_'",
@@ -343,6 +344,7 @@ bool TKvCustomGeneticAlgorithm::RemoveCheckpointSection(std::string_view Name) {
 // ---- loading ----
 
 void TKvCustomGeneticAlgorithm::LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXML) {
+    CheckChange("LoadCheckpoint");
     std::shared_ptr<IXMLNode> Checkpoint = GAXML.FindChildNode(CheckpointElement);
     if (Checkpoint == nullptr)
         throw EConvertError("Missing element \"Checkpoint\" in \"GeneticAlgorithm\": the document "
