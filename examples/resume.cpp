@@ -13,17 +13,21 @@
 // The problem is a noisy OneMax: 1024 bits, the fitness the count of 1 bits plus a measurement
 // noise that the fitness callback draws with kv::Random(). The engine has its own random stream
 // (SetRandomSeed), so the noise comes from the engine's stream too and the checkpoint holds it.
-// A checkpoint section ("Sessions") counts the starts of the run, kept by this program.
+// A checkpoint section ("Sessions") counts the starts of the run, kept by this program; a hall of
+// fame of the best individuals ever keeps itself in the checkpoint too, and a progress line shows
+// the run (redrawn in place on a terminal, at most a line a second otherwise).
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 #include <string>
 
 #include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/records/KvRecords.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/random.h"
 #include "kv/xml/xml_node.h"
@@ -105,6 +109,8 @@ int main(int argc, char** argv) {
             const int Count = Section ? Section->GetChildAsInteger("Count") : 0; // checked first
             return [&Sessions, Count] { Sessions = Count; };                     // applied last
         });
+    kv::TKvHallOfFame Hall(5); // attached before loading: the checkpoint restores it
+    Hall.Attach(GA);
     try {
         if (!Fresh && std::filesystem::exists(File)) {
             SetCallbacks(GA);
@@ -122,6 +128,10 @@ int main(int argc, char** argv) {
     }
     ++Sessions;
 
+    std::fflush(stdout); // the progress line writes to std::cout
+    kv::TKvProgressLine Progress(std::cout);
+    Progress.SetInterval(1); // the run's length is a budget of time, not of generations
+    Progress.Attach(GA);
     std::signal(SIGINT, OnInterrupt);
     using Clock = std::chrono::steady_clock;
     const Clock::time_point Start = Clock::now();
@@ -145,13 +155,19 @@ int main(int argc, char** argv) {
         }
         GA.Evolve();
     }
+    Progress.Finish();
     GA.SaveCheckpoint(File); // replaces the file in one step: an interrupted save keeps the old
     std::printf("session %d stopped by %s at generation %d, best fitness %.1f; checkpoint in %s\n",
                 Sessions, Reason, GA.GetGeneration(), GA.GetMaxFitness(), File.c_str());
+    if (const kv::TKvGAIndividual* Best = Hall.GetBest())
+        std::printf("the best individual ever scored %.3f, in generation %d\n", Best->GetFitness(),
+                    Hall.GetGeneration(0));
 
     if (Verify) {
         kv::TKvGeneticAlgorithm Whole;
         SetUpNewRun(Whole);
+        kv::TKvHallOfFame WholeHall(5); // restored across the sessions, it must match this one
+        WholeHall.Attach(Whole);
         Whole.Evolve(GA.GetGeneration());
         GA.RemoveCheckpointSection("Sessions"); // the one thing the uninterrupted run lacks
         const bool Same = CheckpointText(Whole) == CheckpointText(GA);

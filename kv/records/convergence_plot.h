@@ -4,13 +4,14 @@
 // The chart shows, against the generation: the best fitness of each generation (MaxFitness under
 // fmMaximize, MinFitness under fmMinimize, by the log's FitnessMethod), the mean fitness, and a
 // shaded band of one standard deviation around the mean, clipped to the generation's minimum and
-// maximum (the spread; SetSpread(false) leaves it out). An optional reference value (for example a known optimum) is drawn as a dashed line. The
-// chart has axes scaled to "nice" tick steps (1, 2 or 5 times a power of ten) around the data,
-// tick labels, grid lines, axis titles, a title and a legend beside the plot. A run of one
-// generation, or one whose fitness never changes, still gets a sensible range; a record with a
-// non-finite figure breaks a line (and the band) instead of bending it. Each line is one
-// polyline per unbroken run of records, with one point per record, and dots are added when there
-// are at most 40 records. Texts are escaped for XML; numbers are locale-independent.
+// maximum (the spread; SetSpread(false) leaves it out). An optional reference value (for example a
+// known optimum) is drawn as a dashed line. The chart has axes scaled to "nice" tick steps (1, 2 or
+// 5 times a power of ten) around the data, tick labels, grid lines, axis titles, a title and a
+// legend beside the plot. A run of one generation, or one whose fitness never changes, still gets a
+// sensible range; a record with a non-finite figure breaks a line (and the band) instead of bending
+// it. Each line is one polyline per unbroken run of records, with one point per record, and dots
+// are added when there are at most 40 records. Texts are escaped for XML; numbers are
+// locale-independent.
 //
 // The plot keeps only its settings; SvgText and SaveToFile read the log they are given.
 // Errors: SaveToFile raises EKvException naming the file when it cannot be written (the file

@@ -31,8 +31,10 @@ public:
     }
     // Stops watching; nothing happens when no engine is watched.
     void Detach() noexcept {
-        if (FEngine != nullptr)
-            FEngine->RemoveObserver(this);
+        if (FEngine == nullptr)
+            return;
+        Detaching();
+        FEngine->RemoveObserver(this);
         FEngine = nullptr;
     }
     // The engine watched, or nullptr.
@@ -45,8 +47,13 @@ public:
 
 protected:
     TKvEngineWatcher() = default;
-    // Called at the end of Attach; the base does nothing.
+    // Called at the end of Attach, and at the start of Detach while the engine is still watched
+    // (not when the engine is destroyed); the base does nothing. A descendant whose Detaching
+    // matters calls Detach() in its own destructor, since the base destructor cannot reach it.
     virtual void Attached() {}
+    virtual void Detaching() noexcept {}
+    // The engine watched, for a descendant that registers something with it.
+    TKvCustomGeneticAlgorithm* GetWatchedEngine() const noexcept { return FEngine; }
 
 private:
     TKvCustomGeneticAlgorithm* FEngine = nullptr;

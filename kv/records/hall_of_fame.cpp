@@ -14,7 +14,9 @@ TKvHallOfFame::TKvHallOfFame(int32_t Capacity, bool Unique) : FUnique(Unique) {
     SetCapacity(Capacity);
 }
 
-TKvHallOfFame::~TKvHallOfFame() = default;
+TKvHallOfFame::~TKvHallOfFame() {
+    Detach(); // here, while Detaching still reaches this class
+}
 
 void TKvHallOfFame::SetCapacity(int32_t Value) {
     if (Value < 1)
@@ -29,7 +31,7 @@ void TKvHallOfFame::SetUnique(bool Value) {
         return;
     FUnique = Value;
     if (FUnique)
-        RemoveDuplicates();
+        RemoveDuplicates(FEntries);
 }
 
 const TKvGAIndividual* TKvHallOfFame::GetItem(int32_t Index) const {
@@ -59,16 +61,16 @@ void TKvHallOfFame::SetFitnessMethod(TGAFitnessMethod Value) {
     });
 }
 
-void TKvHallOfFame::RemoveDuplicates() {
+void TKvHallOfFame::RemoveDuplicates(std::vector<TEntry>& Entries) {
     std::vector<TEntry> Kept;
-    for (TEntry& E : FEntries) {
+    for (TEntry& E : Entries) {
         const bool Seen = std::any_of(Kept.begin(), Kept.end(), [&E](const TEntry& K) {
             return K.Individual->GetBits()->Equals(*E.Individual->GetBits());
         });
         if (!Seen)
             Kept.push_back(std::move(E));
     }
-    FEntries = std::move(Kept);
+    Entries = std::move(Kept);
 }
 
 bool TKvHallOfFame::Add(const TKvGAIndividual& Item, int32_t Generation) {

@@ -22,6 +22,19 @@
 // until they drop out, the hall is cleared or destroyed. Each remembers the generation it was
 // found in. Nothing is borrowed from the engine, so the hall outlives it.
 //
+// Checkpoints: while attached, the hall of fame is kept in the engine's checkpoints
+// (SaveCheckpoint, LoadCheckpoint; kv/ga/persistence.h) as the named section SectionName
+// ("HallOfFame" by default; empty: not kept). The section holds Capacity, Unique, FitnessMethod
+// and one Entry per entry, best first, with its Generation, Fitness (shortest round-trip text),
+// Name (the display name, as a saved population writes it) and Bits (the chromosome as a bit-string
+// text, bit 0 first). Loading a checkpoint that has the section replaces the hall's settings and
+// entries with the saved ones, entries reordered stably when a tampered document lists them out of
+// order; one without it leaves the hall as it is. A section that does not read (a missing or
+// unconvertible value, a Capacity outside 1 .. MaxCheckpointCapacity, more entries than Capacity, a
+// Bits text that is not 0s and 1s or longer than MaxChromosomeBits) fails the whole load with
+// EConvertError naming the section, the entry and the value, and changes nothing. Two halls
+// attached to one engine need different section names.
+//
 // Add(Item, Generation) offers one individual directly, for callers that collect individuals of
 // their own; it follows the same rules with the FitnessMethod last seen (initially fmMinimize,
 // the engine's default).
@@ -31,7 +44,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "kv/ga/individual.h"
@@ -39,8 +54,13 @@
 
 namespace kv {
 
+class IXMLNode;
+
 class TKvHallOfFame : public TKvEngineWatcher {
 public:
+    // The largest Capacity a checkpoint may give a hall of fame.
+    static constexpr int32_t MaxCheckpointCapacity = int32_t(1) << 16;
+
     explicit TKvHallOfFame(int32_t Capacity = 1, bool Unique = false);
     ~TKvHallOfFame() override;
 
@@ -63,10 +83,19 @@ public:
     }
     void Clear() noexcept { FEntries.clear(); }
 
+    const std::string& GetSectionName() const noexcept { return FSectionName; }
+    // EConvertError for a name that is not a checkpoint section name (ASCII letters, digits, '_',
+    // '-' and '.', starting with a letter or '_'); empty keeps the hall out of checkpoints.
+    void SetSectionName(const std::string& Value);
+
     // Offers a copy of Item, found in Generation; true when it was taken.
     bool Add(const TKvGAIndividual& Item, int32_t Generation);
 
     void AfterGeneration(const TKvCustomGeneticAlgorithm& Engine) override;
+
+protected:
+    void Attached() override;
+    void Detaching() noexcept override;
 
 private:
     struct TEntry {
@@ -77,12 +106,19 @@ private:
     // True when fitness A ranks strictly ahead of fitness B.
     bool Better(TGAFitness A, TGAFitness B) const noexcept;
     void SetFitnessMethod(TGAFitnessMethod Value);
-    void RemoveDuplicates();
+    // Removes the entries whose chromosome equals one ranked ahead of them.
+    static void RemoveDuplicates(std::vector<TEntry>& Entries);
+    // The checkpoint section (hall_of_fame_checkpoint.cpp).
+    void Register();
+    void Unregister() noexcept;
+    void WriteSection(IXMLNode& Section) const;
+    std::function<void()> ReadSection(IXMLNode* Section);
 
     int32_t FCapacity = 1;
     bool FUnique = false;
     TGAFitnessMethod FFitnessMethod = fmMinimize;
     std::vector<TEntry> FEntries;
+    std::string FSectionName = "HallOfFame";
 };
 
 } // namespace kv

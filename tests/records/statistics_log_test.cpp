@@ -18,7 +18,8 @@ namespace {
 
 // An engine of Table.size() individuals whose fitness is Table[index]; Initialize keeps the
 // chromosomes (all zero).
-void Prepare(kv::TKvGeneticAlgorithm& GA, const std::vector<double>& Table, kv::TGAFitnessMethod M) {
+void Prepare(kv::TKvGeneticAlgorithm& GA, const std::vector<double>& Table,
+             kv::TGAFitnessMethod M) {
     GA.GetGenes()->Add()->SetSize(4);
     GA.SetInitialPopulation(static_cast<int>(Table.size()));
     GA.SetFitnessMethod(M);
@@ -64,7 +65,7 @@ TEST(StatisticsLog, FiguresOfASmallPopulationByHand) {
     EXPECT_EQ(R2.Generation, 2);
     EXPECT_EQ(R2.Evaluations, 12);
     EXPECT_DOUBLE_EQ(R2.StdDev, std::sqrt(32.0 / 9)); // around the mean 14 / 3 of 6, 6, 2
-    EXPECT_EQ(R2.BestEver, 0); // from generation 1, under fmMinimize
+    EXPECT_EQ(R2.BestEver, 0);                        // from generation 1, under fmMinimize
     EXPECT_GE(R2.Seconds, R0.Seconds);
 
     // Columns only before the first record.
