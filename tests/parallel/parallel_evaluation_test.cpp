@@ -172,7 +172,10 @@ TEST(ParallelEvaluation, AFailureOnAWorkerEndsTheRoundAndIsRaisedOnTheCallingThr
     EXPECT_EQ(GA.GetAvgFitness(), Avg);
     EXPECT_EQ(GA.GetFittestIndividual(), Fittest);
     // The others stopped taking work: far fewer than the 249 individuals after it were scored.
+    // A ThreadSanitizer build distorts the threads' timing too much for a count to mean anything.
+#if !defined(__SANITIZE_THREAD__)
     EXPECT_LT(AfterFailure.load(), 200);
+#endif
 
     // The engine is whole: the next evaluation works.
     GA.SetOnEvaluateFitness([](TObject*, TKvGAIndividual*, TGAFitness& F) { F = 5; });
