@@ -632,6 +632,9 @@ private:
     // The statistics, the fittest individual and the fitness sum from the stored fitness values
     // of the (non-empty) current population, in index order.
     void CalculateStatistics();
+    // The support data of the selection method from the stored fitness values: the roulette
+    // array for the roulette and the stochastic tournament, the priority queue for elitist.
+    void PrepareSelection();
     // Refills the priority queue with Population's individuals, fittest first.
     void PrioritizePopulation(TKvGAPopulation* Population);
     // While Evolve breeds: EGAException naming Event when a handler changed the list of either

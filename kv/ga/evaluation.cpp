@@ -66,17 +66,7 @@ void TKvCustomGeneticAlgorithm::EvaluateFitness() {
     }
     EvaluatePopulation();
     CalculateStatistics();
-    switch (FSelectionMethod) {
-    case smRoulette:
-    case smStochasticTournament:
-        CalculateCumulativeNormalizedFitnesses();
-        break;
-    case smElitist:
-        PrioritizePopulation();
-        break;
-    default:
-        break;
-    }
+    PrepareSelection();
     NotifyObservers(&TKvGAObserver::AfterEvaluation);
 }
 
@@ -150,6 +140,20 @@ TGAFitness TKvCustomGeneticAlgorithm::GetNormalizedFitness(TGAFitness Fitness) c
 
 TGAFitness TKvCustomGeneticAlgorithm::GetFitnessSum() const noexcept {
     return FFitnessSumScale == 0 ? FFitnessSum : std::ldexp(FFitnessSum, FFitnessSumScale);
+}
+
+void TKvCustomGeneticAlgorithm::PrepareSelection() {
+    switch (FSelectionMethod) {
+    case smRoulette:
+    case smStochasticTournament:
+        CalculateCumulativeNormalizedFitnesses();
+        break;
+    case smElitist:
+        PrioritizePopulation();
+        break;
+    default:
+        break;
+    }
 }
 
 void TKvCustomGeneticAlgorithm::CalculateCumulativeNormalizedFitnesses() {

@@ -414,19 +414,8 @@ void TKvCustomGeneticAlgorithm::LoadCheckpointFromXML(IXMLGeneticAlgorithm& GAXM
     FPriorityQueue.reset();
     FQueuePopulation = nullptr;
     FCumNormFitnesses.clear();
-    if (FInitialized) {
-        switch (FSelectionMethod) {
-        case smRoulette:
-        case smStochasticTournament:
-            CalculateCumulativeNormalizedFitnesses();
-            break;
-        case smElitist:
-            PrioritizePopulation();
-            break;
-        default:
-            break;
-        }
-    }
+    if (FInitialized)
+        PrepareSelection();
     if (R.RandomState) {
         if (FRandomSource == nullptr)
             FRandomSource = std::make_unique<TRandomSource>();
