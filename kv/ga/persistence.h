@@ -101,9 +101,10 @@
 // TournamentField beyond MaxTournamentField), and one whose text is longer than
 // MaxDocumentBytes: before the document is built when the population alone holds more bits than
 // that (each bit is a character), else while writing (SaveToFile before the file is touched;
-// SaveToStream may then have left the first MaxDocumentBytes bytes in the stream). So nothing is saved that cannot be loaded back. The memory running out
-// while loading or saving a file or stream raises EXmlError saying so; no foreign exception class
-// (std::bad_alloc, std::length_error, a file-system error) leaves these entry points.
+// SaveToStream may then have left the first MaxDocumentBytes bytes in the stream). So nothing is
+// saved that cannot be loaded back. The memory running out while loading or saving a file or stream
+// raises EXmlError saying so; no foreign exception class (std::bad_alloc, std::length_error, a
+// file-system error) leaves these entry points.
 //
 // Errors of loading:
 //   EXmlError       a file or stream that cannot be read, a malformed document

@@ -83,15 +83,16 @@
 // on its own copy of its machine, because a machine holds the state of one run. A copy has the
 // same instructions (names, comments and OnExecute callbacks), the same machine events
 // (OnExecuteInstruction, OnError, OnExecuting, OnExecuted, OnFinished, OnInitialize), the same
-// ModuloDecoding and the same name, an empty stack and program, and no owner. It reads programs through the same engine, but
-// it is not bound to it: it neither asks for the engine's free notification nor lays out its
-// genes, so the engine must outlive it (the engine that made it destroys it). Callbacks are copied
-// as std::function objects, so they share what they captured: a callback that captured the
-// original machine reaches the original, not the copy, and must use its Sender (the machine for
-// machine events; for an instruction's OnExecute, Item->GetCollection()->GetOwner()) or the
-// engine's GetVM() instead. A descendant with state of its own overrides CreateCopy, returning an
-// object of its own class (the engine checks the class and refuses a copy of another one), and
-// calls CopyTo to copy what this class holds. Copying only reads the original.
+// ModuloDecoding and the same name, an empty stack and program, and no owner. It reads programs
+// through the same engine, but it is not bound to it: it neither asks for the engine's free
+// notification nor lays out its genes, so the engine must outlive it (the engine that made it
+// destroys it). Callbacks are copied as std::function objects, so they share what they captured: a
+// callback that captured the original machine reaches the original, not the copy, and must use its
+// Sender (the machine for machine events; for an instruction's OnExecute,
+// Item->GetCollection()->GetOwner()) or the engine's GetVM() instead. A descendant with state of
+// its own overrides CreateCopy, returning an object of its own class (the engine checks the class
+// and refuses a copy of another one), and calls CopyTo to copy what this class holds. Copying only
+// reads the original.
 //
 // Performance: Compile reads the slots straight into EncodedProgram, whose storage is reused from
 // one individual to the next; it allocates only when a program is longer than any before.
