@@ -1,0 +1,860 @@
+// Bindings of the genetic-algorithm engine: enumerations, genes, individuals, populations, the
+// engine with its settings and events, and the whole-population evaluator.
+//
+// Ownership. Genes, the genotype, individuals and populations belong to their engine: Python
+// holds them by reference only (never deleting them), and each one reached from an engine keeps
+// that engine alive. Individuals and populations handed to callbacks are borrowed for the call:
+// an individual may be deleted or its population emptied by later engine work, so a callback
+// must not keep them (copy what it needs: fitness, words, decoded values).
+//
+// Chromosome data crosses as copies (individual.words, population.words(), the array handed to
+// the whole-population callable): a view would dangle when a chromosome is resized or its
+// individual deleted.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/rtl/strings.h"
+#include "kv/vocabulary/ga_exceptions.h"
+#include "python/src/kvga_python.h"
+
+namespace kvpy {
+
+namespace {
+
+using namespace kv;
+
+constexpr auto Ref = py::return_value_policy::reference;
+constexpr auto RefInternal = py::return_value_policy::reference_internal;
+
+// ---- event adapters: each holds the Python callable and calls it with the GIL ----
+
+struct TFitnessAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, TKvGAIndividual* Item, TGAFitness& Fitness) const {
+        py::gil_scoped_acquire Gil;
+        Fitness = FloatResult(Fn(py::cast(Item, Ref)), "on_evaluate_fitness");
+    }
+};
+
+struct TNotifyAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*) const {
+        py::gil_scoped_acquire Gil;
+        Fn();
+    }
+};
+
+struct TInitializationAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, bool& Initialized) const {
+        py::gil_scoped_acquire Gil;
+        const py::object R = Fn();
+        Initialized = !R.is_none() && py::bool_(R);
+    }
+};
+
+struct TIndividualAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, TKvGAIndividual* Item) const {
+        py::gil_scoped_acquire Gil;
+        Fn(py::cast(Item, Ref));
+    }
+};
+
+struct TParentChildAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                    TKvGAIndividual* Child) const {
+        py::gil_scoped_acquire Gil;
+        Fn(py::cast(Parent1, Ref), py::cast(Parent2, Ref), py::cast(Child, Ref));
+    }
+};
+
+// on_mutation(individual): False vetoes; on_inversion(individual, decision): the bool returned
+// replaces the decision. None keeps it.
+struct TMutationAdapter {
+    TPyCallable Fn;
+    bool PassDecision;
+    void operator()(TObject*, TKvGAIndividual* Item, bool& Do) const {
+        py::gil_scoped_acquire Gil;
+        const py::object R = PassDecision ? Fn(py::cast(Item, Ref), Do) : Fn(py::cast(Item, Ref));
+        if (!R.is_none())
+            Do = py::bool_(R);
+    }
+};
+
+struct TSelectionAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, TKvGAPopulation* Population, TKvGAIndividual*& Parent) const {
+        py::gil_scoped_acquire Gil;
+        const py::object R = Fn(py::cast(Population, Ref));
+        if (R.is_none())
+            return; // the engine reports that no parent was chosen
+        if (!py::isinstance<TKvGAIndividual>(R))
+            throw py::type_error("on_selection must return an individual of the population, got " +
+                                 py::repr(R).cast<std::string>());
+        Parent = R.cast<TKvGAIndividual*>();
+    }
+};
+
+// on_crossover(parent1, parent2, child, crossover_bit, do_crossover) returns None or the pair
+// (crossover_bit, do_crossover) to use.
+struct TCrossoverAdapter {
+    TPyCallable Fn;
+    void operator()(TObject*, TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
+                    TKvGAIndividual* Child, int32_t& Bit, bool& Do) const {
+        py::gil_scoped_acquire Gil;
+        const py::object R =
+            Fn(py::cast(Parent1, Ref), py::cast(Parent2, Ref), py::cast(Child, Ref), Bit, Do);
+        if (R.is_none())
+            return;
+        if (!py::isinstance<py::tuple>(R) || py::len(R) != 2)
+            throw py::type_error("on_crossover must return None or a pair (crossover_bit, "
+                                 "do_crossover), got " +
+                                 py::repr(R).cast<std::string>());
+        const py::tuple T = R;
+        Bit = T[0].cast<int32_t>();
+        Do = py::bool_(T[1]);
+    }
+};
+
+// Sets Event from a Python value: None unsets it, a callable installs Adapter{callable}.
+template <class Adapter, class Event, class... Extra>
+Event MakeEvent(const py::object& Fn, const char* Name, Extra... E) {
+    if (Fn.is_none())
+        return Event();
+    return Event(Adapter{TPyCallable(Fn, Name), E...});
+}
+
+// ---- chromosome data ----
+
+py::array_t<uint64_t> WordsOf(const TBits& Bits) {
+    py::array_t<uint64_t> A(static_cast<py::ssize_t>(Bits.WordCount()));
+    if (Bits.WordCount())
+        std::memcpy(A.mutable_data(), Bits.Words(), Bits.WordCount() * sizeof(uint64_t));
+    return A;
+}
+
+// Copies Words (one word per 64 bits of the chromosome, bits beyond its size ignored) into the
+// individual's chromosome.
+void SetWords(TKvGAIndividual& Item, const py::array_t<uint64_t, py::array::c_style>& Words) {
+    const TKvGABits& Bits = *Item.GetBits();
+    if (Words.ndim() != 1 || static_cast<size_t>(Words.size()) != Bits.WordCount())
+        throw py::value_error("words must be a 1-D array of " + std::to_string(Bits.WordCount()) +
+                              " unsigned 64-bit words for a chromosome of " +
+                              std::to_string(Bits.GetSize()) + " bits, got shape " +
+                              py::repr(Words.attr("shape")).cast<std::string>());
+    TBits Copy;
+    Copy.SetSize(Bits.GetSize());
+    if (Copy.WordCount())
+        std::memcpy(Copy.Words(), Words.data(), Copy.WordCount() * sizeof(uint64_t));
+    Copy.ClearPadding();
+    Item.SetBits(&Copy);
+}
+
+// The chromosomes of Population as one (individuals x words) array; a shorter chromosome is padded
+// with zero words.
+py::array_t<uint64_t> PopulationWords(const TKvGAPopulation& Population) {
+    const int Count = Population.GetCount();
+    size_t Words = 0;
+    for (int K = 0; K < Count; ++K)
+        Words = std::max(Words, Population.GetItemUnchecked(K)->GetBits()->WordCount());
+    py::array_t<uint64_t> A({static_cast<py::ssize_t>(Count), static_cast<py::ssize_t>(Words)});
+    uint64_t* Out = A.mutable_data();
+    {
+        py::gil_scoped_release NoGil; // the copy is the library's work
+        for (int K = 0; K < Count; ++K, Out += Words) {
+            const TKvGABits& Bits = *Population.GetItemUnchecked(K)->GetBits();
+            const size_t N = Bits.WordCount();
+            if (N)
+                std::memcpy(Out, Bits.Words(), N * sizeof(uint64_t));
+            if (N < Words)
+                std::memset(Out + N, 0, (Words - N) * sizeof(uint64_t));
+        }
+    }
+    return A;
+}
+
+py::array_t<double> PopulationFitness(const TKvGAPopulation& Population) {
+    py::array_t<double> A(Population.GetCount());
+    double* Out = A.mutable_data();
+    for (int K = 0; K < Population.GetCount(); ++K)
+        Out[K] = Population.GetItemUnchecked(K)->GetFitness();
+    return A;
+}
+
+// ---- the whole-population evaluator ----
+
+// Scores the whole population with one Python call: Fn(words) where words is the read-only
+// (individuals x words) uint64 array of the chromosomes, returning one fitness per individual (a
+// 1-D array or sequence of real numbers, converted to float64). Nothing is stored unless the
+// result has the right shape and kind; the callable must not add, remove or move individuals.
+class TPyPopulationEvaluator : public TKvGAEvaluator {
+public:
+    explicit TPyPopulationEvaluator(TPyCallable Fn) : FFn(std::move(Fn)) {}
+    std::string ClassName() const override { return "TPyPopulationEvaluator"; }
+    int32_t GetWorkers() const noexcept override { return 0; }
+    const TPyCallable& GetCallable() const noexcept { return FFn; }
+
+    void Evaluate(TKvCustomGeneticAlgorithm& Engine, TKvGAPopulation& Population) override {
+        const int Count = Population.GetCount();
+        if (Count == 0)
+            return;
+        const uint64_t Changes = Population.GetChangeCount();
+        py::gil_scoped_acquire Gil;
+        if (PyErr_CheckSignals() != 0) // Ctrl+C reaches a run whose generations never enter Python
+            throw py::error_already_set();
+        py::array_t<uint64_t> Words = PopulationWords(Population);
+        Words.attr("setflags")(py::arg("write") = false);
+        const py::object R = FFn(Words);
+        if (Engine.GetPopulation() != &Population || Population.GetChangeCount() != Changes)
+            throw EGAException("The population changed while on_evaluate_population ran: it must "
+                               "not add, remove or move individuals, nor load, assign, initialise "
+                               "or evolve the engine");
+        const py::array A = py::array::ensure(R);
+        if (!A)
+            throw EGAException(Format("on_evaluate_population must return a 1-D array of %i "
+                                      "fitness values, got %s",
+                                      Count, py::repr(R).cast<std::string>()));
+        const char Kind = A.dtype().kind();
+        if (A.ndim() != 1 || A.shape(0) != Count || (Kind != 'f' && Kind != 'i' && Kind != 'u'))
+            throw EGAException(
+                Format("on_evaluate_population must return a 1-D array of %i real numbers "
+                       "(float64 or convertible), one per individual; got an array of shape %s "
+                       "and dtype %s",
+                       Count, py::repr(A.attr("shape")).cast<std::string>(),
+                       py::str(A.dtype()).cast<std::string>()));
+        const auto Values = py::array_t<double, py::array::forcecast>::ensure(A);
+        if (!Values)
+            throw py::error_already_set();
+        const auto V = Values.unchecked<1>();
+        for (int K = 0; K < Count; ++K)
+            StoreFitness(Population.GetItemUnchecked(K), V(K));
+    }
+
+private:
+    TPyCallable FFn;
+};
+
+// ---- genes ----
+
+py::object DecodeGene(const TKvGAGene& G, TKvEncodedBits& Bits) {
+    switch (G.GetGeneType()) {
+    case gtBoolean:
+        return py::bool_(G.GeneAsBoolean(Bits));
+    case gtInteger:
+        if (G.GetUseRealInterval())
+            return py::float_(G.GeneAsReal(Bits));
+        return py::int_(G.GeneAsInt64(Bits));
+    case gtFloat:
+        return py::float_(G.GetSize() == 32 ? double(G.GeneAsFloat(Bits)) : G.GeneAsDouble(Bits));
+    case gtEnumeration:
+        return py::str(G.GeneAsEnumeration(Bits));
+    case gtUnknown:
+        break;
+    }
+    return py::str(G.AsString(Bits));
+}
+
+void EncodeGene(TKvGAGene& G, TKvEncodedBits& Bits, const py::handle& V) {
+    switch (G.GetGeneType()) {
+    case gtBoolean:
+        G.SetGeneAsBoolean(Bits, V.cast<bool>());
+        return;
+    case gtInteger:
+        if (G.GetUseRealInterval())
+            G.SetGeneAsReal(Bits, V.cast<double>());
+        else
+            G.SetGeneAsInt64(Bits, V.cast<int64_t>());
+        return;
+    case gtFloat:
+        if (G.GetSize() == 32)
+            G.SetGeneAsFloat(Bits, V.cast<float>());
+        else
+            G.SetGeneAsDouble(Bits, V.cast<double>());
+        return;
+    case gtEnumeration:
+        G.SetGeneAsEnumeration(Bits, V.cast<std::string>());
+        return;
+    case gtUnknown:
+        break;
+    }
+    throw EGAException(Format("Gene \"%s\" has no type: it cannot be encoded", G.GetName()));
+}
+
+std::vector<std::string> TextsOf(const TStrings& S) {
+    std::vector<std::string> Out;
+    for (int K = 0; K < S.GetCount(); ++K)
+        Out.push_back(S.GetString(K));
+    return Out;
+}
+
+void SetEnumerations(TKvGAGene& G, const std::vector<std::string>& Texts) {
+    TStringList L;
+    for (const std::string& T : Texts)
+        L.Add(T);
+    G.SetEnumerations(&L);
+}
+
+// Index into a collection of Count items, Python style (negative from the end).
+int ItemIndex(int64_t Index, int Count) {
+    if (Index < 0)
+        Index += Count;
+    if (Index < 0 || Index >= Count)
+        throw py::index_error("index " + std::to_string(Index < 0 ? Index - Count : Index) +
+                              " is outside a list of " + std::to_string(Count));
+    return static_cast<int>(Index);
+}
+
+TKvGAGene* GeneByName(TKvGAGenes& Genes, const std::string& Name) {
+    for (int K = 0; K < Genes.GetCount(); ++K)
+        if (Genes.GetItem(K)->GetName() == Name)
+            return Genes.GetItem(K);
+    throw py::key_error("no gene named \"" + Name + "\"");
+}
+
+// Raises ValueError when a property writer ignored Value (it was outside the range).
+template <class T>
+void RequireStored(bool Stored, const char* Name, T Value, const char* Range) {
+    if (!Stored)
+        throw py::value_error(std::string(Name) + " must be " + Range + ", got " +
+                              std::string(py::repr(py::cast(Value))));
+}
+
+std::string SaveToString(const TKvCustomGeneticAlgorithm& GA, bool Checkpoint) {
+    std::ostringstream S;
+    Checkpoint ? GA.SaveCheckpoint(S) : GA.SaveToStream(S);
+    return S.str();
+}
+
+} // namespace
+
+void BindGeneticAlgorithm(py::module_& M) {
+    py::enum_<TGeneType>(M, "GeneType", "The kind of value a gene holds.")
+        .value("UNKNOWN", gtUnknown)
+        .value("BOOLEAN", gtBoolean)
+        .value("INTEGER", gtInteger)
+        .value("FLOAT", gtFloat)
+        .value("ENUMERATION", gtEnumeration);
+    py::enum_<TGACrossoverMethod>(M, "CrossoverMethod", "Where crossover points may fall.")
+        .value("GENE_BOUNDARY", cmGeneBoundary)
+        .value("BIT_BOUNDARY", cmBitBoundary)
+        .value("BYTE_BOUNDARY", cmByteBoundary)
+        .value("WORD_BOUNDARY", cmWordBoundary)
+        .value("LONGWORD_BOUNDARY", cmLongwordBoundary);
+    py::enum_<TGAFitnessMethod>(M, "FitnessMethod", "Whether lower or higher fitness is better.")
+        .value("MINIMIZE", fmMinimize)
+        .value("MAXIMIZE", fmMaximize);
+    py::enum_<TGASelectionMethod>(M, "SelectionMethod", "How parents are chosen.")
+        .value("ROULETTE", smRoulette)
+        .value("RANDOM", smRandom)
+        .value("TOURNAMENT", smTournament)
+        .value("STOCHASTIC_TOURNAMENT", smStochasticTournament)
+        .value("ELITIST", smElitist)
+        .value("CUSTOM", smCustom);
+    py::enum_<TGACrossoverKind>(M, "CrossoverKind", "How crossover combines two parents.")
+        .value("ONE_POINT", ckOnePoint)
+        .value("TWO_POINT", ckTwoPoint)
+        .value("UNIFORM", ckUniform);
+    py::enum_<TGAMutationMode>(M, "MutationMode", "How mutation finds the bits it flips.")
+        .value("PER_BIT", mmPerBit)
+        .value("GEOMETRIC", mmGeometric);
+    py::enum_<TGAGeneticOperation>(M, "GeneticOperation", "An operator reproduction may apply.")
+        .value("CROSSOVER", goCrossover)
+        .value("MUTATE", goMutate)
+        .value("INVERT", goInvert);
+
+    // ---- individual ----
+    py::class_<TKvGAIndividual, std::unique_ptr<TKvGAIndividual, py::nodelete>>(
+        M, "Individual",
+        "One candidate solution: a chromosome of bits and the fitness the engine gave it. Owned by "
+        "its population; one handed to a callback is borrowed for the call and must not be kept.")
+        .def_property_readonly("fitness", &TKvGAIndividual::GetFitness)
+        .def_property_readonly("normalized_fitness", &TKvGAIndividual::GetNormalizedFitness)
+        .def_property("name", &TKvGAIndividual::GetName, &TKvGAIndividual::SetName)
+        .def_property_readonly("index", &TKvGAIndividual::GetIndex)
+        .def_property_readonly(
+            "size", [](const TKvGAIndividual& I) { return I.GetBits()->GetSize(); },
+            "The number of bits of the chromosome.")
+        .def_property(
+            "bits", [](const TKvGAIndividual& I) { return I.GetBits()->ToBitString(); },
+            [](TKvGAIndividual& I, const std::string& Text) {
+                TKvEncodedBits Copy;
+                Copy.SetSize(I.GetBits()->GetSize());
+                Copy.SetAsBitString(0, Copy.GetSize(), Text);
+                I.SetBits(&Copy);
+            },
+            "The chromosome as text, one '0' or '1' per bit, bit 0 first.")
+        .def_property(
+            "words", [](const TKvGAIndividual& I) { return WordsOf(*I.GetBits()); }, &SetWords,
+            "A copy of the chromosome as a uint64 array, bit i in word i // 64 at bit i % 64. "
+            "Assigning an array of the same length writes the chromosome.")
+        .def(
+            "to_bytes",
+            [](const TKvGAIndividual& I) {
+                const TKvGABits& B = *I.GetBits();
+                std::string Out((static_cast<size_t>(B.GetSize()) + 7) / 8, '\0');
+                for (size_t K = 0; K < Out.size(); ++K)
+                    Out[K] = static_cast<char>(B.Words()[K / 8] >> (8 * (K % 8)));
+                return py::bytes(Out);
+            },
+            "The chromosome as bytes, bit i in byte i // 8 at bit i % 8.")
+        .def(
+            "assign", [](TKvGAIndividual& I, const TKvGAIndividual& Source) { I.Assign(&Source); },
+            py::arg("source"), "Copies another individual's fitness, name and chromosome.")
+        .def("__repr__", [](const TKvGAIndividual& I) {
+            return "<kvga.Individual index=" + std::to_string(I.GetIndex()) +
+                   " fitness=" + py::repr(py::float_(I.GetFitness())).cast<std::string>() + ">";
+        });
+
+    // ---- population ----
+    py::class_<TKvGAPopulation, std::unique_ptr<TKvGAPopulation, py::nodelete>>(
+        M, "Population", "The individuals an engine breeds, in index order. Owned by the engine.")
+        .def("__len__", &TKvGAPopulation::GetCount)
+        .def(
+            "__getitem__",
+            [](TKvGAPopulation& P, int64_t Index) {
+                return P.GetItem(ItemIndex(Index, P.GetCount()));
+            },
+            RefInternal)
+        .def(
+            "__iter__",
+            [](py::object Self) {
+                TKvGAPopulation& P = Self.cast<TKvGAPopulation&>();
+                py::list Items;
+                for (int K = 0; K < P.GetCount(); ++K)
+                    Items.append(py::cast(P.GetItemUnchecked(K), RefInternal, Self));
+                return py::iter(Items);
+            },
+            "An iterator over a snapshot of the individuals.")
+        .def("add", &TKvGAPopulation::Add, RefInternal,
+             "Appends an individual, its chromosome sized to the engine's gene_size.")
+        .def(
+            "delete",
+            [](TKvGAPopulation& P, int64_t Index) { P.Delete(ItemIndex(Index, P.GetCount())); },
+            py::arg("index"))
+        .def("clear", &TKvGAPopulation::Clear)
+        .def_property_readonly("fitness", &PopulationFitness,
+                               "A copy of every individual's fitness as a float64 array.")
+        .def("words", &PopulationWords,
+             "A copy of the chromosomes as one (individuals x words) uint64 array.");
+
+    // ---- genes ----
+    py::class_<TKvGAGene, std::unique_ptr<TKvGAGene, py::nodelete>>(
+        M, "Gene",
+        "One typed field of the chromosome: a run of size bits at offset. A gene holds no value; "
+        "decode and encode read and write it in an individual's chromosome.")
+        .def_property("name", &TKvGAGene::GetName, &TKvGAGene::SetName)
+        .def_property("kind", &TKvGAGene::GetGeneType, &TKvGAGene::SetGeneType)
+        .def_property("size", &TKvGAGene::GetSize, &TKvGAGene::SetSize)
+        .def_property_readonly("offset", &TKvGAGene::GetOffset)
+        .def_property("preserve_sign_bit", &TKvGAGene::GetPreserveSignBit,
+                      &TKvGAGene::SetPreserveSignBit)
+        .def_property("min_value", &TKvGAGene::GetMinValue, &TKvGAGene::SetMinValue)
+        .def_property("max_value", &TKvGAGene::GetMaxValue, &TKvGAGene::SetMaxValue)
+        .def_property(
+            "enumerations", [](const TKvGAGene& G) { return TextsOf(*G.GetEnumerations()); },
+            &SetEnumerations,
+            "The texts of an enumerated gene (entry i is coded as i); setting them sizes the gene.")
+        .def_property(
+            "real_interval",
+            [](const TKvGAGene& G) -> py::object {
+                if (!G.GetUseRealInterval())
+                    return py::none();
+                return py::make_tuple(G.GetRealLow(), G.GetRealHigh());
+            },
+            [](TKvGAGene& G, const py::object& V) {
+                if (V.is_none())
+                    G.SetUseRealInterval(false);
+                else {
+                    const auto [Low, High] = V.cast<std::pair<double, double>>();
+                    G.SetRealInterval(Low, High);
+                }
+            },
+            "(low, high): an integer gene reads its codes as evenly spaced reals from low to "
+            "high; None: no interval.")
+        .def_property("gray_code", &TKvGAGene::GetGrayCode, &TKvGAGene::SetGrayCode)
+        .def(
+            "decode",
+            [](const TKvGAGene& G, TKvGAIndividual& I) { return DecodeGene(G, *I.GetBits()); },
+            py::arg("individual"),
+            "The gene's value in the individual: bool, int, float (an integer gene with a real "
+            "interval, or a float gene), str (an enumeration) or the bit string (no type).")
+        .def(
+            "encode",
+            [](TKvGAGene& G, TKvGAIndividual& I, const py::object& V) {
+                TKvEncodedBits Copy;
+                Copy.Assign(I.GetBits());
+                EncodeGene(G, Copy, V);
+                I.SetBits(&Copy);
+            },
+            py::arg("individual"), py::arg("value"),
+            "Writes value into the individual's chromosome, clamped to the gene's range.")
+        .def(
+            "as_string",
+            [](const TKvGAGene& G, TKvGAIndividual& I) { return G.AsString(*I.GetBits()); },
+            py::arg("individual"))
+        .def("__repr__", [](const TKvGAGene& G) {
+            return "<kvga.Gene " + py::repr(py::str(G.GetName())).cast<std::string>() + " " +
+                   py::str(py::cast(G.GetGeneType())).cast<std::string>() +
+                   " size=" + std::to_string(G.GetSize()) +
+                   " offset=" + std::to_string(G.GetOffset()) + ">";
+        });
+
+    py::class_<TKvGAGenes, std::unique_ptr<TKvGAGenes, py::nodelete>>(
+        M, "Genes", "The genotype: the engine's genes laid end to end in index order.")
+        .def("__len__", &TKvGAGenes::GetCount)
+        .def(
+            "__getitem__",
+            [](TKvGAGenes& G, int64_t Index) { return G.GetItem(ItemIndex(Index, G.GetCount())); },
+            RefInternal)
+        .def("__getitem__", &GeneByName, RefInternal)
+        .def("__iter__",
+             [](py::object Self) {
+                 TKvGAGenes& G = Self.cast<TKvGAGenes&>();
+                 py::list Items;
+                 for (int K = 0; K < G.GetCount(); ++K)
+                     Items.append(py::cast(G.GetItem(K), RefInternal, Self));
+                 return py::iter(Items);
+             })
+        .def(
+            "add",
+            [](TKvGAGenes& Genes, const std::string& Name, std::optional<TGeneType> Kind,
+               std::optional<int32_t> Size, std::optional<bool> PreserveSignBit,
+               std::optional<std::vector<std::string>> Enumerations,
+               std::optional<std::pair<double, double>> RealInterval, std::optional<bool> GrayCode,
+               std::optional<double> MinValue, std::optional<double> MaxValue) {
+                TKvGAGene* G = Genes.Add();
+                try {
+                    G->SetName(Name);
+                    if (Kind)
+                        G->SetGeneType(*Kind);
+                    if (PreserveSignBit)
+                        G->SetPreserveSignBit(*PreserveSignBit);
+                    if (Size)
+                        G->SetSize(*Size);
+                    if (Enumerations)
+                        SetEnumerations(*G, *Enumerations);
+                    if (MinValue)
+                        G->SetMinValue(*MinValue);
+                    if (MaxValue)
+                        G->SetMaxValue(*MaxValue);
+                    if (RealInterval)
+                        G->SetRealInterval(RealInterval->first, RealInterval->second);
+                    if (GrayCode)
+                        G->SetGrayCode(*GrayCode);
+                } catch (...) {
+                    Genes.Delete(G->GetIndex()); // nothing half made stays
+                    throw;
+                }
+                return G;
+            },
+            RefInternal, py::arg("name") = "", py::kw_only(), py::arg("kind") = py::none(),
+            py::arg("size") = py::none(), py::arg("preserve_sign_bit") = py::none(),
+            py::arg("enumerations") = py::none(), py::arg("real_interval") = py::none(),
+            py::arg("gray_code") = py::none(), py::arg("min_value") = py::none(),
+            py::arg("max_value") = py::none(),
+            "Appends a gene and sets what is given (kind, then sign, size, texts, bounds, "
+            "interval); the engine's chromosomes grow to cover it.")
+        .def(
+            "delete",
+            [](TKvGAGenes& G, int64_t Index) { G.Delete(ItemIndex(Index, G.GetCount())); },
+            py::arg("index"))
+        .def("clear", &TKvGAGenes::Clear)
+        .def_property_readonly("size", &TKvGAGenes::GetSize, "The genotype's bits.")
+        .def(
+            "decode",
+            [](TKvGAGenes& Genes, TKvGAIndividual& I) {
+                py::dict Out;
+                for (int K = 0; K < Genes.GetCount(); ++K)
+                    Out[py::str(Genes.GetItem(K)->GetName())] =
+                        DecodeGene(*Genes.GetItem(K), *I.GetBits());
+                return Out;
+            },
+            py::arg("individual"), "Every gene's value in the individual, by name.")
+        .def(
+            "encode",
+            [](TKvGAGenes& Genes, TKvGAIndividual& I, const py::dict& Values) {
+                TKvEncodedBits Copy;
+                Copy.Assign(I.GetBits());
+                for (const auto& [Name, Value] : Values)
+                    EncodeGene(*GeneByName(Genes, Name.cast<std::string>()), Copy, Value);
+                I.SetBits(&Copy);
+            },
+            py::arg("individual"), py::arg("values"),
+            "Writes values (a dict by gene name) into the individual; all or nothing.");
+
+    // ---- engine ----
+    using GA = TKvCustomGeneticAlgorithm;
+    const auto Release = py::call_guard<py::gil_scoped_release>();
+    py::class_<GA>(
+        M, "Engine",
+        R"doc(The genetic-algorithm engine (the base of GeneticAlgorithm and GeneticProgram).
+
+Describe the chromosome with genes, set the settings and a fitness (on_evaluate_fitness per
+individual, or on_evaluate_population for the whole population at once on a NumPy array), then
+call evolve(n). Settings that the engine would ignore (a probability outside 0..1, say) raise
+ValueError. The engine runs with the GIL released; callbacks take it while Python runs.)doc")
+        // lifecycle
+        .def("initialize", &GA::Initialize, Release,
+             "Fills the population up to initial_population random individuals and scores them.")
+        .def(
+            "evolve", [](GA& E, int32_t Generations) { return E.Evolve(Generations); }, Release,
+            py::arg("generations") = 1,
+            "Breeds up to generations generations (initialising first when due); returns the "
+            "number bred, fewer when the fitness cut-off or the diversity limit stops the run.")
+        .def(
+            "evaluate_fitness", [](GA& E) { E.EvaluateFitness(); }, Release,
+            "Scores the whole population and recomputes the statistics.")
+        // collections
+        .def_property_readonly("genes", py::overload_cast<>(&GA::GetGenes), RefInternal)
+        .def_property_readonly("population", py::overload_cast<>(&GA::GetPopulation), RefInternal,
+                               "The current population (evolve exchanges it with the previous "
+                               "generation: read it afresh after evolve).")
+        .def_property_readonly("previous_generation",
+                               py::overload_cast<>(&GA::GetPreviousGeneration), RefInternal)
+        // settings
+        .def_property("generation", &GA::GetGeneration, &GA::SetGeneration)
+        .def_property("fitness_cutoff", &GA::GetFitnessCutoff, &GA::SetFitnessCutoff)
+        .def_property("mutation_probability", &GA::GetMutationProbability,
+                      [](GA& E, double V) {
+                          E.SetMutationProbability(V);
+                          RequireStored(E.GetMutationProbability() == V, "mutation_probability", V,
+                                        "in 0..1");
+                      })
+        .def_property("inversion_probability", &GA::GetInversionProbability,
+                      [](GA& E, double V) {
+                          E.SetInversionProbability(V);
+                          RequireStored(E.GetInversionProbability() == V, "inversion_probability",
+                                        V, "in 0..1");
+                      })
+        .def_property("crossover_probability", &GA::GetCrossoverProbability,
+                      [](GA& E, double V) {
+                          E.SetCrossoverProbability(V);
+                          RequireStored(E.GetCrossoverProbability() == V, "crossover_probability",
+                                        V, "in 0..1");
+                      })
+        .def_property("elitist_pct", &GA::GetElitistPct,
+                      [](GA& E, double V) {
+                          E.SetElitistPct(V);
+                          RequireStored(E.GetElitistPct() == V, "elitist_pct", V, "in 0..1");
+                      })
+        .def_property("diversity_limit", &GA::GetDiversityLimit,
+                      [](GA& E, double V) {
+                          E.SetDiversityLimit(V);
+                          RequireStored(E.GetDiversityLimit() == V, "diversity_limit", V,
+                                        "in 0..1");
+                      })
+        .def_property("gene_size", &GA::GetGeneSize, &GA::SetGeneSize,
+                      "The chromosome's bits (grows with the genotype).")
+        .def_property("fitness_method", &GA::GetFitnessMethod, &GA::SetFitnessMethod)
+        .def_property("selection_method", &GA::GetSelectionMethod, &GA::SetSelectionMethod)
+        .def_property("tournament_field", &GA::GetTournamentField,
+                      [](GA& E, int32_t V) {
+                          E.SetTournamentField(V);
+                          RequireStored(E.GetTournamentField() == V, "tournament_field", V,
+                                        "from 2 to 65536");
+                      })
+        .def_property("crossover_method", &GA::GetCrossoverMethod, &GA::SetCrossoverMethod)
+        .def_property("use_fitness_cutoff", &GA::GetUseFitnessCutoff, &GA::SetUseFitnessCutoff)
+        .def_property("use_diversity_limit", &GA::GetUseDiversityLimit, &GA::SetUseDiversityLimit)
+        .def_property("initial_population", &GA::GetInitialPopulation,
+                      [](GA& E, int32_t V) {
+                          RequireStored(V >= 0, "initial_population", V, "0 or more");
+                          E.SetInitialPopulation(V);
+                      })
+        .def_property(
+            "operations",
+            [](const GA& E) {
+                py::set Out;
+                for (TGAGeneticOperation Op : {goCrossover, goMutate, goInvert})
+                    if (E.GetOperations().Contains(Op))
+                        Out.add(py::cast(Op));
+                return Out;
+            },
+            [](GA& E, const py::iterable& Ops) {
+                TGAGeneticOperations Set;
+                for (const py::handle Op : Ops)
+                    Set.Include(Op.cast<TGAGeneticOperation>());
+                E.SetOperations(Set);
+            },
+            "The set of GeneticOperation reproduction applies.")
+        .def_property("crossover_kind", &GA::GetCrossoverKind, &GA::SetCrossoverKind)
+        .def_property("mutation_mode", &GA::GetMutationMode, &GA::SetMutationMode)
+        .def_property(
+            "evaluation_threads", &GA::GetEvaluationThreads,
+            [](GA& E, int32_t V) {
+                E.SetEvaluationThreads(V);
+                RequireStored(E.GetEvaluationThreads() == V, "evaluation_threads", V,
+                              "0 (serial), a thread count of 1 or more, or -1 (every core)");
+            },
+            "Threads scoring with on_evaluate_fitness (0: serial). Setting it replaces the "
+            "evaluator, on_evaluate_population included. Python callbacks on several threads "
+            "take turns on the GIL.")
+        // random stream
+        .def("set_random_seed", &GA::SetRandomSeed, py::arg("seed"),
+             "Gives the engine a random stream of its own started from seed: a seeded run is "
+             "repeatable and independent of other engines.")
+        .def("use_thread_random_source", &GA::UseThreadRandomSource)
+        .def_property_readonly("has_own_random_stream",
+                               [](const GA& E) { return E.GetRandomSource() != nullptr; })
+        // results
+        .def_property_readonly("fittest_individual", &GA::GetFittestIndividual, RefInternal)
+        .def_property_readonly("max_fitness", &GA::GetMaxFitness)
+        .def_property_readonly("min_fitness", &GA::GetMinFitness)
+        .def_property_readonly("avg_fitness", &GA::GetAvgFitness)
+        .def_property_readonly("diversity", &GA::GetDiversity)
+        .def_property_readonly("initialized", &GA::GetInitialized)
+        // events
+        .def_property(
+            "on_evaluate_fitness",
+            [](const GA& E) { return CallableOf<TFitnessAdapter>(E.GetOnEvaluateFitness()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnEvaluateFitness(
+                    MakeEvent<TFitnessAdapter, TKvGAFitnessEvent>(Fn, "on_evaluate_fitness"));
+            },
+            "fitness(individual) -> float, called for every individual scored.")
+        .def_property(
+            "on_evaluate_population",
+            [](GA& E) -> py::object {
+                auto* P = dynamic_cast<TPyPopulationEvaluator*>(E.GetEvaluator());
+                return P ? P->GetCallable().Get() : py::none();
+            },
+            [](GA& E, const py::object& Fn) {
+                if (Fn.is_none()) {
+                    if (dynamic_cast<TPyPopulationEvaluator*>(E.GetEvaluator()))
+                        E.SetEvaluator(nullptr);
+                    return;
+                }
+                E.SetEvaluator(std::make_unique<TPyPopulationEvaluator>(
+                    TPyCallable(Fn, "on_evaluate_population")));
+            },
+            "fitness(words) -> array: scores the whole population in one call, replacing "
+            "on_evaluate_fitness. words is a read-only (individuals x words) uint64 array of the "
+            "chromosomes (bit i of individual k in words[k, i // 64] at bit i % 64); the result "
+            "is a 1-D array of one real number per individual. None restores the per-individual "
+            "evaluation.")
+        .def_property(
+            "on_evolve", [](const GA& E) { return CallableOf<TNotifyAdapter>(E.GetOnEvolve()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnEvolve(MakeEvent<TNotifyAdapter, TNotifyEvent>(Fn, "on_evolve"));
+            },
+            "callback() after each generation.")
+        .def_property(
+            "on_initialization",
+            [](const GA& E) { return CallableOf<TInitializationAdapter>(E.GetOnInitialization()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnInitialization(MakeEvent<TInitializationAdapter, TKvGAInitializationEvent>(
+                    Fn, "on_initialization"));
+            },
+            "callback() -> bool when initialize fills the population: True when it set the "
+            "chromosomes itself (the engine then does not randomise them).")
+        .def_property(
+            "on_reproduction",
+            [](const GA& E) { return CallableOf<TIndividualAdapter>(E.GetOnReproduction()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnReproduction(
+                    MakeEvent<TIndividualAdapter, TKvGAIndividualEvent>(Fn, "on_reproduction"));
+            },
+            "callback(child) for every finished child.")
+        .def_property(
+            "on_initialize_child",
+            [](const GA& E) { return CallableOf<TParentChildAdapter>(E.GetOnInitializeChild()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnInitializeChild(MakeEvent<TParentChildAdapter, TKvGAParentChildEvent>(
+                    Fn, "on_initialize_child"));
+            },
+            "callback(parent1, parent2, child) once the child is a copy of parent1.")
+        .def_property(
+            "on_mutation",
+            [](const GA& E) { return CallableOf<TMutationAdapter>(E.GetOnMutation()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnMutation(
+                    MakeEvent<TMutationAdapter, TKvGAMutationEvent>(Fn, "on_mutation", false));
+            },
+            "callback(individual) -> bool | None before a mutation: False vetoes it.")
+        .def_property(
+            "on_inversion",
+            [](const GA& E) { return CallableOf<TMutationAdapter>(E.GetOnInversion()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnInversion(
+                    MakeEvent<TMutationAdapter, TKvGAInversionEvent>(Fn, "on_inversion", true));
+            },
+            "callback(individual, decision) -> bool | None: the bool returned replaces the "
+            "random decision.")
+        .def_property(
+            "on_selection",
+            [](const GA& E) { return CallableOf<TSelectionAdapter>(E.GetOnSelection()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnSelection(
+                    MakeEvent<TSelectionAdapter, TKvGASelectionEvent>(Fn, "on_selection"));
+            },
+            "callback(population) -> individual: chooses a parent (selection_method becomes "
+            "CUSTOM; None installs roulette selection).")
+        .def_property(
+            "on_crossover",
+            [](const GA& E) { return CallableOf<TCrossoverAdapter>(E.GetOnCrossover()); },
+            [](GA& E, const py::object& Fn) {
+                E.SetOnCrossover(
+                    MakeEvent<TCrossoverAdapter, TKvGACrossoverEvent>(Fn, "on_crossover"));
+            },
+            "callback(parent1, parent2, child, crossover_bit, do_crossover) -> None | "
+            "(crossover_bit, do_crossover) before a child is crossed.")
+        // saving and loading
+        .def(
+            "save_to_file",
+            [](const GA& E, const std::filesystem::path& P) { E.SaveToFile(P.string()); }, Release,
+            py::arg("path"), "Saves the settings, genes and population as an XML document.")
+        .def(
+            "load_from_file",
+            [](GA& E, const std::filesystem::path& P) { E.LoadFromFile(P.string()); }, Release,
+            py::arg("path"), "Loads a saved document: all or nothing.")
+        .def(
+            "save_to_string", [](const GA& E) { return SaveToString(E, false); }, Release)
+        .def(
+            "load_from_string",
+            [](GA& E, const std::string& Text) {
+                std::istringstream S(Text);
+                E.LoadFromStream(S);
+            },
+            Release, py::arg("text"))
+        .def(
+            "save_checkpoint",
+            [](const GA& E, const std::filesystem::path& P) { E.SaveCheckpoint(P.string()); },
+            Release, py::arg("path"),
+            "Saves everything needed to continue the run exactly (fitness, statistics, random "
+            "state); an engine with the same callbacks continues it after load_checkpoint.")
+        .def(
+            "load_checkpoint",
+            [](GA& E, const std::filesystem::path& P) { E.LoadCheckpoint(P.string()); }, Release,
+            py::arg("path"))
+        .def(
+            "save_checkpoint_to_string", [](const GA& E) { return SaveToString(E, true); }, Release)
+        .def(
+            "load_checkpoint_from_string",
+            [](GA& E, const std::string& Text) {
+                std::istringstream S(Text);
+                E.LoadCheckpoint(S);
+            },
+            Release, py::arg("text"))
+        .def(
+            "assign", [](GA& E, const GA& Source) { E.Assign(&Source); }, py::arg("source"),
+            "Copies another engine's settings, statistics, genes and populations.");
+    py::class_<TKvGeneticAlgorithm, GA>(M, "GeneticAlgorithm",
+                                        "The genetic-algorithm engine (see Engine).")
+        .def(py::init<>());
+}
+
+} // namespace kvpy
