@@ -130,6 +130,17 @@ struct TCrossoverAdapter {
     }
 };
 
+// The per-individual fitness event while on_evaluate_population scores the population (the
+// engine evolves only with a fitness event set). It is called only when another evaluator has
+// replaced the whole-population one.
+struct TPopulationPlaceholder {
+    void operator()(TObject*, TKvGAIndividual*, TGAFitness&) const {
+        throw EGAException("on_evaluate_population no longer scores the population (setting "
+                           "evaluation_threads replaced it): set on_evaluate_population or "
+                           "on_evaluate_fitness again");
+    }
+};
+
 // Sets Event from a Python value: None unsets it, a callable installs Adapter{callable}.
 template <class Adapter, class Event, class... Extra>
 Event MakeEvent(const py::object& Fn, const char* Name, Extra... E) {
@@ -313,8 +324,9 @@ int ItemIndex(int64_t Index, int Count) {
     if (Index < 0)
         Index += Count;
     if (Index < 0 || Index >= Count)
-        throw py::index_error("index " + std::to_string(Index < 0 ? Index - Count : Index) +
-                              " is outside a list of " + std::to_string(Count));
+        throw EListError("List index out of bounds (" +
+                         std::to_string(Index < 0 ? Index - Count : Index) + ") in a list of " +
+                         std::to_string(Count));
     return static_cast<int>(Index);
 }
 
@@ -422,7 +434,7 @@ void BindGeneticAlgorithm(py::module_& M) {
     // ---- population ----
     py::class_<TKvGAPopulation, std::unique_ptr<TKvGAPopulation, py::nodelete>>(
         M, "Population", "The individuals an engine breeds, in index order. Owned by the engine.")
-        .def("__len__", &TKvGAPopulation::GetCount)
+        .def("__len__", [](const TKvGAPopulation& P) { return P.GetCount(); })
         .def(
             "__getitem__",
             [](TKvGAPopulation& P, int64_t Index) {
@@ -445,7 +457,7 @@ void BindGeneticAlgorithm(py::module_& M) {
             "delete",
             [](TKvGAPopulation& P, int64_t Index) { P.Delete(ItemIndex(Index, P.GetCount())); },
             py::arg("index"))
-        .def("clear", &TKvGAPopulation::Clear)
+        .def("clear", [](TKvGAPopulation& P) { P.Clear(); })
         .def_property_readonly("fitness", &PopulationFitness,
                                "A copy of every individual's fitness as a float64 array.")
         .def("words", &PopulationWords,
@@ -515,7 +527,7 @@ void BindGeneticAlgorithm(py::module_& M) {
 
     py::class_<TKvGAGenes, std::unique_ptr<TKvGAGenes, py::nodelete>>(
         M, "Genes", "The genotype: the engine's genes laid end to end in index order.")
-        .def("__len__", &TKvGAGenes::GetCount)
+        .def("__len__", [](const TKvGAGenes& G) { return G.GetCount(); })
         .def(
             "__getitem__",
             [](TKvGAGenes& G, int64_t Index) { return G.GetItem(ItemIndex(Index, G.GetCount())); },
@@ -536,6 +548,8 @@ void BindGeneticAlgorithm(py::module_& M) {
                std::optional<std::vector<std::string>> Enumerations,
                std::optional<std::pair<double, double>> RealInterval, std::optional<bool> GrayCode,
                std::optional<double> MinValue, std::optional<double> MaxValue) {
+                TKvCustomGeneticAlgorithm* Engine = Genes.GetOwner();
+                const int32_t GeneSize = Engine ? Engine->GetGeneSize() : 0;
                 TKvGAGene* G = Genes.Add();
                 try {
                     G->SetName(Name);
@@ -556,7 +570,10 @@ void BindGeneticAlgorithm(py::module_& M) {
                     if (GrayCode)
                         G->SetGrayCode(*GrayCode);
                 } catch (...) {
-                    Genes.Delete(G->GetIndex()); // nothing half made stays
+                    // Nothing half made stays: the gene goes, the chromosomes shrink back.
+                    Genes.Delete(G->GetIndex());
+                    if (Engine && Engine->GetGeneSize() != GeneSize)
+                        Engine->SetGeneSize(GeneSize);
                     throw;
                 }
                 return G;
@@ -572,7 +589,7 @@ void BindGeneticAlgorithm(py::module_& M) {
             "delete",
             [](TKvGAGenes& G, int64_t Index) { G.Delete(ItemIndex(Index, G.GetCount())); },
             py::arg("index"))
-        .def("clear", &TKvGAGenes::Clear)
+        .def("clear", [](TKvGAGenes& G) { G.Clear(); })
         .def_property_readonly("size", &TKvGAGenes::GetSize, "The genotype's bits.")
         .def(
             "decode",
@@ -724,8 +741,11 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
             [](GA& E, const py::object& Fn) {
                 E.SetOnEvaluateFitness(
                     MakeEvent<TFitnessAdapter, TKvGAFitnessEvent>(Fn, "on_evaluate_fitness"));
+                if (dynamic_cast<TPyPopulationEvaluator*>(E.GetEvaluator()))
+                    E.SetEvaluator(nullptr);
             },
-            "fitness(individual) -> float, called for every individual scored.")
+            "fitness(individual) -> float, called for every individual scored. Setting it "
+            "replaces on_evaluate_population.")
         .def_property(
             "on_evaluate_population",
             [](GA& E) -> py::object {
@@ -733,19 +753,26 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
                 return P ? P->GetCallable().Get() : py::none();
             },
             [](GA& E, const py::object& Fn) {
+                const bool Placeholder =
+                    E.GetOnEvaluateFitness().target<TPopulationPlaceholder>() != nullptr;
                 if (Fn.is_none()) {
                     if (dynamic_cast<TPyPopulationEvaluator*>(E.GetEvaluator()))
                         E.SetEvaluator(nullptr);
+                    if (Placeholder)
+                        E.SetOnEvaluateFitness(nullptr);
                     return;
                 }
-                E.SetEvaluator(std::make_unique<TPyPopulationEvaluator>(
-                    TPyCallable(Fn, "on_evaluate_population")));
+                auto Evaluator = std::make_unique<TPyPopulationEvaluator>(
+                    TPyCallable(Fn, "on_evaluate_population"));
+                E.SetEvaluator(std::move(Evaluator));
+                if (!Placeholder)
+                    E.SetOnEvaluateFitness(TPopulationPlaceholder());
             },
             "fitness(words) -> array: scores the whole population in one call, replacing "
             "on_evaluate_fitness. words is a read-only (individuals x words) uint64 array of the "
             "chromosomes (bit i of individual k in words[k, i // 64] at bit i % 64); the result "
-            "is a 1-D array of one real number per individual. None restores the per-individual "
-            "evaluation.")
+            "is a 1-D array of one real number per individual. Setting it replaces "
+            "on_evaluate_fitness (which then reads None); None leaves no fitness set.")
         .def_property(
             "on_evolve", [](const GA& E) { return CallableOf<TNotifyAdapter>(E.GetOnEvolve()); },
             [](GA& E, const py::object& Fn) {
