@@ -42,5 +42,5 @@ class CMakeBuild(build_ext):
         shutil.copyfile(os.path.join(build_dir, "python", built[0]), target)
 
 
-setup(ext_modules=[Extension("kvga", sources=[])], cmdclass={"build_ext": CMakeBuild},
+setup(ext_modules=[Extension("kvga", sources=[])], cmdclass={"build_ext": CMakeBuild}, packages=[],
       zip_safe=False)
