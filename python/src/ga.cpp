@@ -44,7 +44,7 @@ struct TFitnessAdapter {
     TPyCallable Fn;
     void operator()(TObject*, TKvGAIndividual* Item, TGAFitness& Fitness) const {
         py::gil_scoped_acquire Gil;
-        Fitness = FloatResult(Fn(py::cast(Item, Ref)), "on_evaluate_fitness");
+        Fitness = FloatResult(Fn(IndividualObject(Item)), "on_evaluate_fitness");
     }
 };
 
@@ -69,7 +69,7 @@ struct TIndividualAdapter {
     TPyCallable Fn;
     void operator()(TObject*, TKvGAIndividual* Item) const {
         py::gil_scoped_acquire Gil;
-        Fn(py::cast(Item, Ref));
+        Fn(IndividualObject(Item));
     }
 };
 
@@ -78,7 +78,7 @@ struct TParentChildAdapter {
     void operator()(TObject*, TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                     TKvGAIndividual* Child) const {
         py::gil_scoped_acquire Gil;
-        Fn(py::cast(Parent1, Ref), py::cast(Parent2, Ref), py::cast(Child, Ref));
+        Fn(IndividualObject(Parent1), IndividualObject(Parent2), IndividualObject(Child));
     }
 };
 
@@ -89,7 +89,8 @@ struct TMutationAdapter {
     bool PassDecision;
     void operator()(TObject*, TKvGAIndividual* Item, bool& Do) const {
         py::gil_scoped_acquire Gil;
-        const py::object R = PassDecision ? Fn(py::cast(Item, Ref), Do) : Fn(py::cast(Item, Ref));
+        const py::object R =
+            PassDecision ? Fn(IndividualObject(Item), Do) : Fn(IndividualObject(Item));
         if (!R.is_none())
             Do = py::bool_(R);
     }
@@ -99,13 +100,14 @@ struct TSelectionAdapter {
     TPyCallable Fn;
     void operator()(TObject*, TKvGAPopulation* Population, TKvGAIndividual*& Parent) const {
         py::gil_scoped_acquire Gil;
-        const py::object R = Fn(py::cast(Population, Ref));
+        const py::object R =
+            Fn(py::cast(Population, RefInternal, EngineObject(Population->GetOwner())));
         if (R.is_none())
             return; // the engine reports that no parent was chosen
-        if (!py::isinstance<TKvGAIndividual>(R))
+        if (!py::isinstance<TIndividualRef>(R))
             throw py::type_error("on_selection must return an individual of the population, got " +
                                  py::repr(R).cast<std::string>());
-        Parent = R.cast<TKvGAIndividual*>();
+        Parent = &R.cast<const TIndividualRef&>().Get();
     }
 };
 
@@ -116,8 +118,8 @@ struct TCrossoverAdapter {
     void operator()(TObject*, TKvGAIndividual* Parent1, TKvGAIndividual* Parent2,
                     TKvGAIndividual* Child, int32_t& Bit, bool& Do) const {
         py::gil_scoped_acquire Gil;
-        const py::object R =
-            Fn(py::cast(Parent1, Ref), py::cast(Parent2, Ref), py::cast(Child, Ref), Bit, Do);
+        const py::object R = Fn(IndividualObject(Parent1), IndividualObject(Parent2),
+                                IndividualObject(Child), Bit, Do);
         if (R.is_none())
             return;
         if (!py::isinstance<py::tuple>(R) || py::len(R) != 2)
@@ -160,7 +162,8 @@ py::array_t<uint64_t> WordsOf(const TBits& Bits) {
 
 // Copies Words (one word per 64 bits of the chromosome, bits beyond its size ignored) into the
 // individual's chromosome.
-void SetWords(TKvGAIndividual& Item, const py::array_t<uint64_t, py::array::c_style>& Words) {
+void SetWords(const TIndividualRef& Ref, const py::array_t<uint64_t, py::array::c_style>& Words) {
+    TKvGAIndividual& Item = Ref.Get();
     const TKvGABits& Bits = *Item.GetBits();
     if (Words.ndim() != 1 || static_cast<size_t>(Words.size()) != Bits.WordCount())
         throw py::value_error("words must be a 1-D array of " + std::to_string(Bits.WordCount()) +
@@ -337,6 +340,10 @@ TKvGAGene* GeneByName(TKvGAGenes& Genes, const std::string& Name) {
     throw py::key_error("no gene named \"" + Name + "\"");
 }
 
+TGeneRef GeneRef(TKvGAGenes& Genes, TKvGAGene* Gene) {
+    return TGeneRef(Gene, &Genes, EngineObject(Genes.GetOwner()), "gene");
+}
+
 // Raises ValueError when a property writer ignored Value (it was outside the range).
 template <class T>
 void RequireStored(bool Stored, const char* Name, T Value, const char* Range) {
@@ -352,6 +359,18 @@ std::string SaveToString(const TKvCustomGeneticAlgorithm& GA, bool Checkpoint) {
 }
 
 } // namespace
+
+py::object EngineObject(TKvCustomGeneticAlgorithm* Engine) {
+    return Engine ? py::cast(Engine, Ref) : py::none();
+}
+
+py::object IndividualObject(TKvGAIndividual* Item) {
+    TKvGAPopulation* Population = Item->GetCollection();
+    if (!Population)
+        throw EGAException("An individual outside a population cannot be handed to Python");
+    return py::cast(
+        TIndividualRef(Item, Population, EngineObject(Population->GetOwner()), "individual"));
+}
 
 void BindGeneticAlgorithm(py::module_& M) {
     py::enum_<TGeneType>(M, "GeneType", "The kind of value a gene holds.")
@@ -389,20 +408,34 @@ void BindGeneticAlgorithm(py::module_& M) {
         .value("INVERT", goInvert);
 
     // ---- individual ----
-    py::class_<TKvGAIndividual, std::unique_ptr<TKvGAIndividual, py::nodelete>>(
+    py::class_<TIndividualRef>(
         M, "Individual",
         "One candidate solution: a chromosome of bits and the fitness the engine gave it. Owned by "
-        "its population; one handed to a callback is borrowed for the call and must not be kept.")
-        .def_property_readonly("fitness", &TKvGAIndividual::GetFitness)
-        .def_property_readonly("normalized_fitness", &TKvGAIndividual::GetNormalizedFitness)
-        .def_property("name", &TKvGAIndividual::GetName, &TKvGAIndividual::SetName)
-        .def_property_readonly("index", &TKvGAIndividual::GetIndex)
+        "its population: once the engine deletes it (a load, a clear), using it raises GAError.")
+        .def_property_readonly("fitness",
+                               [](const TIndividualRef& R) { return R.Get().GetFitness(); })
         .def_property_readonly(
-            "size", [](const TKvGAIndividual& I) { return I.GetBits()->GetSize(); },
+            "normalized_fitness",
+            [](const TIndividualRef& R) { return R.Get().GetNormalizedFitness(); })
+        .def_property(
+            "name", [](const TIndividualRef& R) { return R.Get().GetName(); },
+            [](const TIndividualRef& R, const std::string& Name) { R.Get().SetName(Name); })
+        .def_property_readonly("index", [](const TIndividualRef& R) { return R.Get().GetIndex(); })
+        .def_property_readonly(
+            "size",
+            [](const TIndividualRef& R) {
+                const TKvGAIndividual& I = R.Get();
+                return I.GetBits()->GetSize();
+            },
             "The number of bits of the chromosome.")
         .def_property(
-            "bits", [](const TKvGAIndividual& I) { return I.GetBits()->ToBitString(); },
-            [](TKvGAIndividual& I, const std::string& Text) {
+            "bits",
+            [](const TIndividualRef& R) {
+                const TKvGAIndividual& I = R.Get();
+                return I.GetBits()->ToBitString();
+            },
+            [](const TIndividualRef& R, const std::string& Text) {
+                TKvGAIndividual& I = R.Get();
                 TKvEncodedBits Copy;
                 Copy.SetSize(I.GetBits()->GetSize());
                 Copy.SetAsBitString(0, Copy.GetSize(), Text);
@@ -410,12 +443,18 @@ void BindGeneticAlgorithm(py::module_& M) {
             },
             "The chromosome as text, one '0' or '1' per bit, bit 0 first.")
         .def_property(
-            "words", [](const TKvGAIndividual& I) { return WordsOf(*I.GetBits()); }, &SetWords,
+            "words",
+            [](const TIndividualRef& R) {
+                const TKvGAIndividual& I = R.Get();
+                return WordsOf(*I.GetBits());
+            },
+            &SetWords,
             "A copy of the chromosome as a uint64 array, bit i in word i // 64 at bit i % 64. "
             "Assigning an array of the same length writes the chromosome.")
         .def(
             "to_bytes",
-            [](const TKvGAIndividual& I) {
+            [](const TIndividualRef& R) {
+                const TKvGAIndividual& I = R.Get();
                 const TKvGABits& B = *I.GetBits();
                 std::string Out((static_cast<size_t>(B.GetSize()) + 7) / 8, '\0');
                 for (size_t K = 0; K < Out.size(); ++K)
@@ -424,9 +463,13 @@ void BindGeneticAlgorithm(py::module_& M) {
             },
             "The chromosome as bytes, bit i in byte i // 8 at bit i % 8.")
         .def(
-            "assign", [](TKvGAIndividual& I, const TKvGAIndividual& Source) { I.Assign(&Source); },
+            "assign",
+            [](const TIndividualRef& R, const TIndividualRef& Source) {
+                R.Get().Assign(&Source.Get());
+            },
             py::arg("source"), "Copies another individual's fitness, name and chromosome.")
-        .def("__repr__", [](const TKvGAIndividual& I) {
+        .def("__repr__", [](const TIndividualRef& R) {
+            const TKvGAIndividual& I = R.Get();
             return "<kvga.Individual index=" + std::to_string(I.GetIndex()) +
                    " fitness=" + py::repr(py::float_(I.GetFitness())).cast<std::string>() + ">";
         });
@@ -435,24 +478,23 @@ void BindGeneticAlgorithm(py::module_& M) {
     py::class_<TKvGAPopulation, std::unique_ptr<TKvGAPopulation, py::nodelete>>(
         M, "Population", "The individuals an engine breeds, in index order. Owned by the engine.")
         .def("__len__", [](const TKvGAPopulation& P) { return P.GetCount(); })
-        .def(
-            "__getitem__",
-            [](TKvGAPopulation& P, int64_t Index) {
-                return P.GetItem(ItemIndex(Index, P.GetCount()));
-            },
-            RefInternal)
+        .def("__getitem__",
+             [](TKvGAPopulation& P, int64_t Index) {
+                 return IndividualObject(P.GetItem(ItemIndex(Index, P.GetCount())));
+             })
         .def(
             "__iter__",
             [](py::object Self) {
                 TKvGAPopulation& P = Self.cast<TKvGAPopulation&>();
                 py::list Items;
                 for (int K = 0; K < P.GetCount(); ++K)
-                    Items.append(py::cast(P.GetItemUnchecked(K), RefInternal, Self));
+                    Items.append(IndividualObject(P.GetItemUnchecked(K)));
                 return py::iter(Items);
             },
             "An iterator over a snapshot of the individuals.")
-        .def("add", &TKvGAPopulation::Add, RefInternal,
-             "Appends an individual, its chromosome sized to the engine's gene_size.")
+        .def(
+            "add", [](TKvGAPopulation& P) { return IndividualObject(P.Add()); },
+            "Appends an individual, its chromosome sized to the engine's gene_size.")
         .def(
             "delete",
             [](TKvGAPopulation& P, int64_t Index) { P.Delete(ItemIndex(Index, P.GetCount())); },
@@ -464,30 +506,45 @@ void BindGeneticAlgorithm(py::module_& M) {
              "A copy of the chromosomes as one (individuals x words) uint64 array.");
 
     // ---- genes ----
-    py::class_<TKvGAGene, std::unique_ptr<TKvGAGene, py::nodelete>>(
+    py::class_<TGeneRef>(
         M, "Gene",
         "One typed field of the chromosome: a run of size bits at offset. A gene holds no value; "
         "decode and encode read and write it in an individual's chromosome.")
-        .def_property("name", &TKvGAGene::GetName, &TKvGAGene::SetName)
-        .def_property("kind", &TKvGAGene::GetGeneType, &TKvGAGene::SetGeneType)
-        .def_property("size", &TKvGAGene::GetSize, &TKvGAGene::SetSize)
-        .def_property_readonly("offset", &TKvGAGene::GetOffset)
-        .def_property("preserve_sign_bit", &TKvGAGene::GetPreserveSignBit,
-                      &TKvGAGene::SetPreserveSignBit)
-        .def_property("min_value", &TKvGAGene::GetMinValue, &TKvGAGene::SetMinValue)
-        .def_property("max_value", &TKvGAGene::GetMaxValue, &TKvGAGene::SetMaxValue)
         .def_property(
-            "enumerations", [](const TKvGAGene& G) { return TextsOf(*G.GetEnumerations()); },
-            &SetEnumerations,
+            "name", [](const TGeneRef& R) { return R.Get().GetName(); },
+            [](const TGeneRef& R, const std::string& V) { R.Get().SetName(V); })
+        .def_property(
+            "kind", [](const TGeneRef& R) { return R.Get().GetGeneType(); },
+            [](const TGeneRef& R, TGeneType V) { R.Get().SetGeneType(V); })
+        .def_property(
+            "size", [](const TGeneRef& R) { return R.Get().GetSize(); },
+            [](const TGeneRef& R, int32_t V) { R.Get().SetSize(V); })
+        .def_property_readonly("offset", [](const TGeneRef& R) { return R.Get().GetOffset(); })
+        .def_property(
+            "preserve_sign_bit", [](const TGeneRef& R) { return R.Get().GetPreserveSignBit(); },
+            [](const TGeneRef& R, bool V) { R.Get().SetPreserveSignBit(V); })
+        .def_property(
+            "min_value", [](const TGeneRef& R) { return R.Get().GetMinValue(); },
+            [](const TGeneRef& R, double V) { R.Get().SetMinValue(V); })
+        .def_property(
+            "max_value", [](const TGeneRef& R) { return R.Get().GetMaxValue(); },
+            [](const TGeneRef& R, double V) { R.Get().SetMaxValue(V); })
+        .def_property(
+            "enumerations", [](const TGeneRef& R) { return TextsOf(*R.Get().GetEnumerations()); },
+            [](const TGeneRef& R, const std::vector<std::string>& T) {
+                SetEnumerations(R.Get(), T);
+            },
             "The texts of an enumerated gene (entry i is coded as i); setting them sizes the gene.")
         .def_property(
             "real_interval",
-            [](const TKvGAGene& G) -> py::object {
+            [](const TGeneRef& R) -> py::object {
+                const TKvGAGene& G = R.Get();
                 if (!G.GetUseRealInterval())
                     return py::none();
                 return py::make_tuple(G.GetRealLow(), G.GetRealHigh());
             },
-            [](TKvGAGene& G, const py::object& V) {
+            [](const TGeneRef& R, const py::object& V) {
+                TKvGAGene& G = R.Get();
                 if (V.is_none())
                     G.SetUseRealInterval(false);
                 else {
@@ -497,28 +554,37 @@ void BindGeneticAlgorithm(py::module_& M) {
             },
             "(low, high): an integer gene reads its codes as evenly spaced reals from low to "
             "high; None: no interval.")
-        .def_property("gray_code", &TKvGAGene::GetGrayCode, &TKvGAGene::SetGrayCode)
+        .def_property(
+            "gray_code", [](const TGeneRef& R) { return R.Get().GetGrayCode(); },
+            [](const TGeneRef& R, bool V) { R.Get().SetGrayCode(V); })
         .def(
             "decode",
-            [](const TKvGAGene& G, TKvGAIndividual& I) { return DecodeGene(G, *I.GetBits()); },
+            [](const TGeneRef& G, const TIndividualRef& I) {
+                return DecodeGene(G.Get(), *I.Get().GetBits());
+            },
             py::arg("individual"),
             "The gene's value in the individual: bool, int, float (an integer gene with a real "
             "interval, or a float gene), str (an enumeration) or the bit string (no type).")
         .def(
             "encode",
-            [](TKvGAGene& G, TKvGAIndividual& I, const py::object& V) {
+            [](const TGeneRef& G, const TIndividualRef& R, const py::object& V) {
+                TKvGAIndividual& I = R.Get();
                 TKvEncodedBits Copy;
                 Copy.Assign(I.GetBits());
-                EncodeGene(G, Copy, V);
+                EncodeGene(G.Get(), Copy, V);
                 I.SetBits(&Copy);
             },
             py::arg("individual"), py::arg("value"),
             "Writes value into the individual's chromosome, clamped to the gene's range.")
         .def(
             "as_string",
-            [](const TKvGAGene& G, TKvGAIndividual& I) { return G.AsString(*I.GetBits()); },
+            [](const TGeneRef& G, const TIndividualRef& I) {
+                return G.Get().AsString(*I.Get().GetBits());
+            },
             py::arg("individual"))
-        .def("__repr__", [](const TKvGAGene& G) {
+        .def("__eq__", [](const TGeneRef& A, const TGeneRef& B) { return A.Is(B); })
+        .def("__repr__", [](const TGeneRef& R) {
+            const TKvGAGene& G = R.Get();
             return "<kvga.Gene " + py::repr(py::str(G.GetName())).cast<std::string>() + " " +
                    py::str(py::cast(G.GetGeneType())).cast<std::string>() +
                    " size=" + std::to_string(G.GetSize()) +
@@ -528,17 +594,18 @@ void BindGeneticAlgorithm(py::module_& M) {
     py::class_<TKvGAGenes, std::unique_ptr<TKvGAGenes, py::nodelete>>(
         M, "Genes", "The genotype: the engine's genes laid end to end in index order.")
         .def("__len__", [](const TKvGAGenes& G) { return G.GetCount(); })
-        .def(
-            "__getitem__",
-            [](TKvGAGenes& G, int64_t Index) { return G.GetItem(ItemIndex(Index, G.GetCount())); },
-            RefInternal)
-        .def("__getitem__", &GeneByName, RefInternal)
+        .def("__getitem__",
+             [](TKvGAGenes& G, int64_t Index) {
+                 return GeneRef(G, G.GetItem(ItemIndex(Index, G.GetCount())));
+             })
+        .def("__getitem__",
+             [](TKvGAGenes& G, const std::string& Name) { return GeneRef(G, GeneByName(G, Name)); })
         .def("__iter__",
              [](py::object Self) {
                  TKvGAGenes& G = Self.cast<TKvGAGenes&>();
                  py::list Items;
                  for (int K = 0; K < G.GetCount(); ++K)
-                     Items.append(py::cast(G.GetItem(K), RefInternal, Self));
+                     Items.append(py::cast(GeneRef(G, G.GetItem(K))));
                  return py::iter(Items);
              })
         .def(
@@ -576,9 +643,9 @@ void BindGeneticAlgorithm(py::module_& M) {
                         Engine->SetGeneSize(GeneSize);
                     throw;
                 }
-                return G;
+                return GeneRef(Genes, G);
             },
-            RefInternal, py::arg("name") = "", py::kw_only(), py::arg("kind") = py::none(),
+            py::arg("name") = "", py::kw_only(), py::arg("kind") = py::none(),
             py::arg("size") = py::none(), py::arg("preserve_sign_bit") = py::none(),
             py::arg("enumerations") = py::none(), py::arg("real_interval") = py::none(),
             py::arg("gray_code") = py::none(), py::arg("min_value") = py::none(),
@@ -593,7 +660,8 @@ void BindGeneticAlgorithm(py::module_& M) {
         .def_property_readonly("size", &TKvGAGenes::GetSize, "The genotype's bits.")
         .def(
             "decode",
-            [](TKvGAGenes& Genes, TKvGAIndividual& I) {
+            [](TKvGAGenes& Genes, const TIndividualRef& R) {
+                TKvGAIndividual& I = R.Get();
                 py::dict Out;
                 for (int K = 0; K < Genes.GetCount(); ++K)
                     Out[py::str(Genes.GetItem(K)->GetName())] =
@@ -603,7 +671,8 @@ void BindGeneticAlgorithm(py::module_& M) {
             py::arg("individual"), "Every gene's value in the individual, by name.")
         .def(
             "encode",
-            [](TKvGAGenes& Genes, TKvGAIndividual& I, const py::dict& Values) {
+            [](TKvGAGenes& Genes, const TIndividualRef& R, const py::dict& Values) {
+                TKvGAIndividual& I = R.Get();
                 TKvEncodedBits Copy;
                 Copy.Assign(I.GetBits());
                 for (const auto& [Name, Value] : Values)
@@ -728,7 +797,11 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
         .def_property_readonly("has_own_random_stream",
                                [](const GA& E) { return E.GetRandomSource() != nullptr; })
         // results
-        .def_property_readonly("fittest_individual", &GA::GetFittestIndividual, RefInternal)
+        .def_property_readonly("fittest_individual",
+                               [](const GA& E) -> py::object {
+                                   TKvGAIndividual* Best = E.GetFittestIndividual();
+                                   return Best ? IndividualObject(Best) : py::none();
+                               })
         .def_property_readonly("max_fitness", &GA::GetMaxFitness)
         .def_property_readonly("min_fitness", &GA::GetMinFitness)
         .def_property_readonly("avg_fitness", &GA::GetAvgFitness)

@@ -18,6 +18,16 @@
 
 #include <pybind11/pybind11.h>
 
+#include "kv/ga/genes.h"
+#include "kv/ga/individual.h"
+#include "kv/ga/population.h"
+#include "kv/rtl/exceptions.h"
+#include "kv/vocabulary/ga_exceptions.h"
+
+namespace kv {
+class TKvCustomGeneticAlgorithm;
+}
+
 namespace kvpy {
 
 namespace py = pybind11;
@@ -41,6 +51,69 @@ public:
 private:
     std::shared_ptr<py::object> FFn;
 };
+
+// A Python exception on its way out of code that catches every std::exception (the machine ends a
+// program whose instruction raised one with an error state): it derives from nothing, passes such
+// handlers and becomes the Python exception again at the module's boundary.
+struct TPyErrorCarrier {
+    py::error_already_set Error;
+};
+
+// Python's reference to an item of one of an engine's collections: an individual of a population
+// or a gene of the genotype. The engine's later work may delete the item (a load, an assignment,
+// a clear, a smaller population, a deleted gene), so every use finds it again, at its last known
+// place first, and raises GAError once it has left its collection, instead of touching freed
+// memory (an item made later at the same address has another ID). The collections live as long
+// as their engine, which Owner keeps alive.
+template <class TItem, class TList>
+class TItemRef {
+public:
+    TItemRef(TItem* Item, TList* List, py::object Owner, const char* What)
+        : FOwner(std::move(Owner)), FList(List), FItem(Item), FID(Item->GetID()),
+          FIndex(Item->GetIndex()), FWhat(What) {}
+
+    TItem& Get() const {
+        const int Count = FList->GetCount();
+        if (FIndex < 0 || FIndex >= Count || FList->GetItem(FIndex) != FItem) {
+            FIndex = -1;
+            for (int K = 0; K < Count && FIndex < 0; ++K)
+                if (FList->GetItem(K) == FItem)
+                    FIndex = K;
+            if (FIndex < 0)
+                Gone();
+        }
+        if (FItem->GetID() != FID)
+            Gone();
+        return *FItem;
+    }
+    // The same item (both still in place).
+    bool Is(const TItemRef& Other) const { return &Get() == &Other.Get(); }
+    TList& GetList() const noexcept { return *FList; }
+
+private:
+    [[noreturn]] void Gone() const {
+        throw kv::EGAException(kv::Format(
+            "This %s is no longer in its engine (it was deleted, or the engine loaded, assigned or "
+            "cleared its collection): take it from the engine again",
+            FWhat));
+    }
+
+    py::object FOwner;
+    TList* FList;
+    TItem* FItem;
+    int FID;
+    mutable int FIndex;
+    const char* FWhat;
+};
+
+using TIndividualRef = TItemRef<kv::TKvGAIndividual, kv::TKvGAPopulation>;
+using TGeneRef = TItemRef<kv::TKvGAGene, kv::TKvGAGenes>;
+
+// The Python object of an engine made from Python (None for nullptr).
+py::object EngineObject(kv::TKvCustomGeneticAlgorithm* Engine);
+// A Python reference to an individual of an engine's population (EGAException for one outside a
+// population). Called with the GIL.
+py::object IndividualObject(kv::TKvGAIndividual* Item);
 
 // The callable held by the std::function Event when it is one of Adapter's, else None.
 template <class Adapter, class Event>

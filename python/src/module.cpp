@@ -85,6 +85,8 @@ void RegisterExceptions(py::module_& M) {
             PyErr_SetString(XmlError, E.what());
         } catch (const kv::Exception& E) {
             PyErr_SetString(Error, E.what());
+        } catch (TPyErrorCarrier& E) {
+            E.Error.restore();
         }
     });
 }

@@ -216,7 +216,11 @@ def test_save_load_and_checkpoint_continue_the_same_run(tmp_path):
     ga.evolve(5)
     resumed = make_engine()
     per_individual(resumed)
-    resumed.load_checkpoint_from_string(checkpoint)
+    old_gene = resumed.genes["X"]
+    resumed.load_checkpoint_from_string(checkpoint)  # replaces the genes: wire the fitness again
+    with pytest.raises(kvga.GAError, match="no longer in its engine"):
+        old_gene.size
+    per_individual(resumed)
     resumed.evolve(5)
     assert resumed.save_to_string() == ga.save_to_string()
 
