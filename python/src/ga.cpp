@@ -1,11 +1,10 @@
 // Bindings of the genetic-algorithm engine: enumerations, genes, individuals, populations, the
 // engine with its settings and events, and the whole-population evaluator.
 //
-// Ownership. Genes, the genotype, individuals and populations belong to their engine: Python
-// holds them by reference only (never deleting them), and each one reached from an engine keeps
-// that engine alive. Individuals and populations handed to callbacks are borrowed for the call:
-// an individual may be deleted or its population emptied by later engine work, so a callback
-// must not keep them (copy what it needs: fitness, words, decoded values).
+// Ownership. Genes, individuals and populations belong to their engine. Python reaches genes and
+// individuals through checked references (TItemRef, kvga_python.h) that keep the engine alive and
+// raise GAError once the engine has deleted the item; the genotype and the populations live as
+// long as the engine and are held by plain references that keep it alive.
 //
 // Chromosome data crosses as copies (individual.words, population.words(), the array handed to
 // the whole-population callable): a view would dangle when a chromosome is resized or its
@@ -341,7 +340,7 @@ TKvGAGene* GeneByName(TKvGAGenes& Genes, const std::string& Name) {
 }
 
 TGeneRef GeneRef(TKvGAGenes& Genes, TKvGAGene* Gene) {
-    return TGeneRef(Gene, &Genes, EngineObject(Genes.GetOwner()), "gene");
+    return TGeneRef(Gene, &Genes, EngineObject(Genes.GetOwner()), "gene", "engine");
 }
 
 // Raises ValueError when a property writer ignored Value (it was outside the range).
@@ -368,8 +367,8 @@ py::object IndividualObject(TKvGAIndividual* Item) {
     TKvGAPopulation* Population = Item->GetCollection();
     if (!Population)
         throw EGAException("An individual outside a population cannot be handed to Python");
-    return py::cast(
-        TIndividualRef(Item, Population, EngineObject(Population->GetOwner()), "individual"));
+    return py::cast(TIndividualRef(Item, Population, EngineObject(Population->GetOwner()),
+                                   "individual", "engine"));
 }
 
 void BindGeneticAlgorithm(py::module_& M) {

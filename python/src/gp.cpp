@@ -79,13 +79,24 @@ TVarRecList ArgsOf(const py::iterable& Args) {
     return Out;
 }
 
+using TInstructionRef = TItemRef<TVMInstruction, TVMInstructionSet>;
+
+// A checked reference to an instruction of a machine's set (see TItemRef).
+py::object InstructionObject(TVMInstruction* Item) {
+    TVMInstructionSet* Set = Item->GetCollection();
+    if (!Set)
+        throw EGPException("An instruction outside an instruction set cannot be handed to Python");
+    py::object Machine = Set->GetOwner() ? py::cast(Set->GetOwner(), Ref) : py::none();
+    return py::cast(TInstructionRef(Item, Set, std::move(Machine), "instruction", "machine"));
+}
+
 // Calls a Python instruction callable; its exception leaves the machine (see the file comment).
 struct TExecuteAdapter {
     TPyCallable Fn;
     void operator()(TObject*, TVMExecutionStack* Stack, TVMInstruction* Item) const {
         py::gil_scoped_acquire Gil;
         try {
-            Fn(py::cast(Stack, Ref), py::cast(Item, Ref));
+            Fn(py::cast(Stack, Ref), InstructionObject(Item));
         } catch (py::error_already_set& E) {
             throw TPyErrorCarrier{std::move(E)};
         }
@@ -177,46 +188,49 @@ void BindGeneticProgram(py::module_& M) {
             },
             "The values, top first.");
 
-    py::class_<TVMInstruction, std::unique_ptr<TVMInstruction, py::nodelete>>(
+    py::class_<TInstructionRef>(
         M, "Instruction", "A named instruction of a machine; its execute callable does its work.")
-        .def_property("name", &TVMInstruction::GetName, &TVMInstruction::SetName)
-        .def_property("comment", &TVMInstruction::GetComment, &TVMInstruction::SetComment)
-        .def_property_readonly("index", [](const TVMInstruction& I) { return I.GetIndex(); })
+        .def_property(
+            "name", [](const TInstructionRef& R) { return R.Get().GetName(); },
+            [](const TInstructionRef& R, const std::string& V) { R.Get().SetName(V); })
+        .def_property(
+            "comment", [](const TInstructionRef& R) { return R.Get().GetComment(); },
+            [](const TInstructionRef& R, const std::string& V) { R.Get().SetComment(V); })
+        .def_property_readonly("index", [](const TInstructionRef& R) { return R.Get().GetIndex(); })
         .def_property(
             "execute",
-            [](const TVMInstruction& I) { return CallableOf<TExecuteAdapter>(I.GetOnExecute()); },
-            [](TVMInstruction& I, const py::object& Fn) {
-                I.SetOnExecute(ExecuteEvent(Fn, "execute"));
+            [](const TInstructionRef& R) {
+                return CallableOf<TExecuteAdapter>(R.Get().GetOnExecute());
+            },
+            [](const TInstructionRef& R, const py::object& Fn) {
+                R.Get().SetOnExecute(ExecuteEvent(Fn, "execute"));
             },
             "execute(stack, instruction): works on the machine's stack. None: the machine's "
             "on_execute_instruction runs it.")
         .def_property_readonly(
             "machine",
-            [](const TVMInstruction& I) -> TKvVirtualMachine* {
-                return I.GetCollection() ? I.GetCollection()->GetOwner() : nullptr;
-            },
+            [](const TInstructionRef& R) -> TKvVirtualMachine* { return R.GetList().GetOwner(); },
             Ref, "The machine running the instruction (in a parallel round, the worker's copy).")
-        .def("__repr__",
-             [](const TVMInstruction& I) { return "<kvga.Instruction '" + I.GetName() + "'>"; });
+        .def("__eq__", [](const TInstructionRef& A, const TInstructionRef& B) { return A.Is(B); })
+        .def("__repr__", [](const TInstructionRef& R) {
+            return "<kvga.Instruction '" + R.Get().GetName() + "'>";
+        });
 
     py::class_<TVMInstructionSet, std::unique_ptr<TVMInstructionSet, py::nodelete>>(
         M, "InstructionSet", "A machine's instructions; an instruction's code is its index.")
         .def("__len__", [](const TVMInstructionSet& S) { return S.GetCount(); })
-        .def(
-            "__getitem__",
-            [](TVMInstructionSet& S, int64_t Index) {
-                return static_cast<TVMInstruction*>(S.GetItem(ItemIndex(Index, S.GetCount())));
-            },
-            RefInternal)
-        .def(
-            "__getitem__",
-            [](TVMInstructionSet& S, const std::string& Name) {
-                TVMInstruction* I = S.GetItemByName(Name);
-                if (!I)
-                    throw py::key_error("no instruction named \"" + Name + "\"");
-                return I;
-            },
-            RefInternal)
+        .def("__getitem__",
+             [](TVMInstructionSet& S, int64_t Index) {
+                 return InstructionObject(
+                     static_cast<TVMInstruction*>(S.GetItem(ItemIndex(Index, S.GetCount()))));
+             })
+        .def("__getitem__",
+             [](TVMInstructionSet& S, const std::string& Name) {
+                 TVMInstruction* I = S.GetItemByName(Name);
+                 if (!I)
+                     throw py::key_error("no instruction named \"" + Name + "\"");
+                 return InstructionObject(I);
+             })
         .def(
             "add",
             [](TVMInstructionSet& S, const std::string& Name, const py::object& Execute) {
@@ -224,9 +238,9 @@ void BindGeneticProgram(py::module_& M) {
                 auto* I = static_cast<TVMInstruction*>(S.Add());
                 I->SetName(Name);
                 I->SetOnExecute(std::move(Event));
-                return I;
+                return InstructionObject(I);
             },
-            RefInternal, py::arg("name"), py::arg("execute") = py::none(),
+            py::arg("name"), py::arg("execute") = py::none(),
             "Appends an instruction (a bound engine's genes are laid out anew).")
         .def(
             "delete",

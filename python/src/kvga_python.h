@@ -64,13 +64,16 @@ struct TPyErrorCarrier {
 // a clear, a smaller population, a deleted gene), so every use finds it again, at its last known
 // place first, and raises GAError once it has left its collection, instead of touching freed
 // memory (an item made later at the same address has another ID). The collections live as long
-// as their engine, which Owner keeps alive.
+// as their engine (or machine), which Owner keeps alive. An instruction handed to an instruction
+// callable of a parallel worker belongs to the worker's copy of the machine, which ends with the
+// round: such an instruction is borrowed for the call.
 template <class TItem, class TList>
 class TItemRef {
 public:
-    TItemRef(TItem* Item, TList* List, py::object Owner, const char* What)
+    // What names the item and Where its owner in the message of a reference that has gone.
+    TItemRef(TItem* Item, TList* List, py::object Owner, const char* What, const char* Where)
         : FOwner(std::move(Owner)), FList(List), FItem(Item), FID(Item->GetID()),
-          FIndex(Item->GetIndex()), FWhat(What) {}
+          FIndex(Item->GetIndex()), FWhat(What), FWhere(Where) {}
 
     TItem& Get() const {
         const int Count = FList->GetCount();
@@ -93,9 +96,9 @@ public:
 private:
     [[noreturn]] void Gone() const {
         throw kv::EGAException(kv::Format(
-            "This %s is no longer in its engine (it was deleted, or the engine loaded, assigned or "
-            "cleared its collection): take it from the engine again",
-            FWhat));
+            "This %s is no longer in its %s (it was deleted, or its list was loaded, assigned or "
+            "cleared): take it from the %s again",
+            FWhat, FWhere, FWhere));
     }
 
     py::object FOwner;
@@ -104,6 +107,7 @@ private:
     int FID;
     mutable int FIndex;
     const char* FWhat;
+    const char* FWhere;
 };
 
 using TIndividualRef = TItemRef<kv::TKvGAIndividual, kv::TKvGAPopulation>;

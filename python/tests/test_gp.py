@@ -78,6 +78,12 @@ def test_machine_values_and_errors_from_instructions():
     vm.stack.clear()
     with pytest.raises(kvga.ListError):
         vm.stack.pop()
+    cat = vm.instructions["Cat"]
+    vm.instructions.delete(0)
+    assert cat.index == 0 and cat == vm.instructions[0]
+    vm.instructions.clear()
+    with pytest.raises(kvga.GAError, match="no longer in its machine"):
+        cat.name
 
 
 def test_exception_from_an_instruction_stops_evolve():
