@@ -27,5 +27,6 @@ def whole_population(words):  # words: (individuals x 1) uint64, one row per chr
 again = kvga.GeneticAlgorithm()
 again.load_from_file("quick_start.xml")  # the genes, settings and population saved above
 again.on_evaluate_population = whole_population
+again.set_random_seed(7)
 again.initialize()  # a new random population, scored by whole_population
 print(f"whole population: {again.evolve(500)} generations, best {again.max_fitness:g}")
