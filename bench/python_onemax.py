@@ -11,6 +11,7 @@ eaSimple with the same operators (cxOnePoint, mutFlipBit on every child, selTour
 A timed run is a whole run: the first population made and scored, then GENS generations. The
 output gives the median wall seconds of REPEATS runs and how many times longer DEAP takes.
 Run it with PYTHONPATH=build/release/python (./dev bench-python does)."""
+import os
 import random
 import statistics
 import sys
@@ -91,6 +92,11 @@ def main():
         have_deap = True
     except ImportError:
         have_deap = False
+    model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+                  if line.startswith("model name")), "?")
+    load = " ".join(open("/proc/loadavg").read().split()[:3])
+    print(f"machine: {os.uname().machine}, {os.cpu_count()} cores, {model}; load: {load}; "
+          f"date: {time.strftime('%Y-%m-%d', time.gmtime())}")
     print(f"OneMax L={L} pop={POP} gens={GENS}, median of {REPEATS} whole runs; "
           f"numpy {np.__version__}")
     rows = [("kvga, whole population (NumPy)", kvga_population),
