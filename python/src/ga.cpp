@@ -321,17 +321,6 @@ void SetEnumerations(TKvGAGene& G, const std::vector<std::string>& Texts) {
     G.SetEnumerations(&L);
 }
 
-// Index into a collection of Count items, Python style (negative from the end).
-int ItemIndex(int64_t Index, int Count) {
-    if (Index < 0)
-        Index += Count;
-    if (Index < 0 || Index >= Count)
-        throw EListError("List index out of bounds (" +
-                         std::to_string(Index < 0 ? Index - Count : Index) + ") in a list of " +
-                         std::to_string(Count));
-    return static_cast<int>(Index);
-}
-
 TKvGAGene* GeneByName(TKvGAGenes& Genes, const std::string& Name) {
     for (int K = 0; K < Genes.GetCount(); ++K)
         if (Genes.GetItem(K)->GetName() == Name)

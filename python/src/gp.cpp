@@ -117,15 +117,6 @@ TVMExecuteEvent ExecuteEvent(const py::object& Fn, const char* Name) {
     return TExecuteAdapter{TPyCallable(Fn, Name)};
 }
 
-int ItemIndex(int64_t Index, int Count) {
-    if (Index < 0)
-        Index += Count;
-    if (Index < 0 || Index >= Count)
-        throw EListError("List index out of bounds (" + std::to_string(Index) + ") in a list of " +
-                         std::to_string(Count));
-    return static_cast<int>(Index);
-}
-
 std::vector<std::string> Lines(const TStrings& S) {
     std::vector<std::string> Out;
     for (int K = 0; K < S.GetCount(); ++K)

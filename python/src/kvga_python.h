@@ -126,11 +126,16 @@ py::object CallableOf(const Event& E) {
     return A ? A->Fn.Get() : py::none();
 }
 
+// Index into a list of Count items, Python style (negative counts from the end); EListError
+// naming the index outside the list.
+int ItemIndex(int64_t Index, int Count);
+
 // A Python float from a callback's result, or TypeError naming the callback and the value.
 double FloatResult(const py::object& Value, const char* What);
 
 void RegisterExceptions(py::module_& M);
 void BindGeneticAlgorithm(py::module_& M);
 void BindGeneticProgram(py::module_& M);
+void BindRecords(py::module_& M);
 
 } // namespace kvpy

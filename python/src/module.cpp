@@ -23,6 +23,14 @@ TPyCallable::TPyCallable(py::object Fn, const char* What) {
     });
 }
 
+int ItemIndex(int64_t Index, int Count) {
+    const int64_t At = Index < 0 ? Index + Count : Index;
+    if (At < 0 || At >= Count)
+        throw kv::EListError("List index out of bounds (" + std::to_string(Index) +
+                             ") in a list of " + std::to_string(Count));
+    return static_cast<int>(At);
+}
+
 double FloatResult(const py::object& Value, const char* What) {
     if (PyFloat_Check(Value.ptr()))
         return PyFloat_AS_DOUBLE(Value.ptr());
@@ -109,4 +117,5 @@ PYBIND11_MODULE(kvga, M) {
         "the engine's own stream when it has one).");
     kvpy::BindGeneticAlgorithm(M);
     kvpy::BindGeneticProgram(M);
+    kvpy::BindRecords(M);
 }

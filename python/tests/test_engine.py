@@ -227,3 +227,21 @@ def test_save_load_and_checkpoint_continue_the_same_run(tmp_path):
     with pytest.raises(kvga.Error):
         loaded.load_from_file(tmp_path / "missing.xml")
     assert loaded.save_to_string() == path.read_text()  # a failed load loses nothing
+
+
+def test_run_records_watch_the_engine():
+    ga = make_engine()
+    per_individual(ga)
+    hall, log = kvga.HallOfFame(3), kvga.StatisticsLog()
+    hall.attach(ga)
+    log.attach(ga)
+    log.add_column("flags", lambda engine: sum(i.bits[22] == "1" for i in engine.population))
+    best_ever = []
+    ga.on_evolve = lambda: best_ever.append(ga.max_fitness)
+    ga.evolve(10)
+    assert len(log) == 11 and log[-1]["generation"] == 10 and 0 <= log[-1]["flags"] <= 40
+    assert hall.best.fitness == max(best_ever + [log[0]["max"]]) == log.best_ever
+    assert [e.fitness for e in hall] == sorted((e.fitness for e in hall), reverse=True)
+    assert log.csv_text().startswith("generation,evaluations,max,min,mean")
+    del ga  # the records outlive the engine
+    assert len(hall) == 3 and len(log.records()) == 11
