@@ -833,7 +833,9 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
             "on_evaluate_fitness. words is a read-only (individuals x words) uint64 array of the "
             "chromosomes (bit i of individual k in words[k, i // 64] at bit i % 64); the result "
             "is a 1-D array of one real number per individual. Setting it replaces "
-            "on_evaluate_fitness (which then reads None); None leaves no fitness set.")
+            "on_evaluate_fitness (which then reads None); None leaves no fitness set. The "
+            "per-individual path is not taken, so a genetic program's auto_execution does not "
+            "run programs for it.")
         .def_property(
             "on_evolve", [](const GA& E) { return CallableOf<TNotifyAdapter>(E.GetOnEvolve()); },
             [](GA& E, const py::object& Fn) {
