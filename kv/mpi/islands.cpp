@@ -104,6 +104,11 @@ const TKvGAIndividual* TKvMPIIslands::GetBest() const noexcept {
     return FBest && FBestIsland >= 0 ? FBest->GetItemUnchecked(FBestIsland) : nullptr;
 }
 
+const TKvGAIndividual* TKvMPIIslands::GetIslandBest(int32_t Island) const noexcept {
+    return FBest && Island >= 0 && Island < FBest->GetCount() ? FBest->GetItemUnchecked(Island)
+                                                              : nullptr;
+}
+
 void TKvMPIIslands::Initialize() {
     FEngine.SetRandomSeed(IslandSeed(FBaseSeed, FRank));
     FEngine.Initialize();

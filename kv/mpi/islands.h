@@ -103,6 +103,9 @@ public:
     // and the island it comes from. Its fitness is the one its island computed.
     const TKvGAIndividual* GetBest() const noexcept;
     int32_t GetBestIsland() const noexcept { return FBestIsland; }
+    // Rank 0, after Evolve: the best individual of island Island (nullptr elsewhere, before, or
+    // for an island out of range).
+    const TKvGAIndividual* GetIslandBest(int32_t Island) const noexcept;
     // Migrants this island has merged so far.
     int64_t GetMigrantsReceived() const noexcept { return FMigrantsReceived; }
 
