@@ -8,9 +8,9 @@
 //       of REPEATS (3) of each is kept. Prints both times and the speed-up.
 //   mpirun -np 4 bench_mpi islands [SEEDS [GENERATIONS]]
 //       Trap-5 (20 blocks of 5 bits, optimum 100) with the same total population (400) and the
-//       same evaluations (400 per generation, GENERATIONS generations, 200 by default): one
+//       same evaluations (400 per generation, GENERATIONS generations, 500 by default): one
 //       island per rank (400 / ranks individuals each; the 2 best travel every 5 generations)
-//       against one engine of 400, over SEEDS seeds (20 by default). A run succeeds when any
+//       against one engine of 400, over SEEDS seeds (50 by default). A run succeeds when any
 //       individual reaches the optimum; its evaluations to the optimum are those made until the
 //       end of the generation that found it, counted over all islands. The one-engine runs are
 //       shared out among the ranks. Prints the success rates and the mean evaluations of the
@@ -148,8 +148,8 @@ void SetUpTrap(kv::TKvGeneticAlgorithm& GA, int32_t Population, int& FirstHit) {
 }
 
 int Islands(int argc, char** argv) {
-    const int Seeds = ArgOr(argc, argv, 2, 20);
-    const int Generations = ArgOr(argc, argv, 3, 200);
+    const int Seeds = ArgOr(argc, argv, 2, 50);
+    const int Generations = ArgOr(argc, argv, 3, 500);
     const int N = Ranks();
     // Islands: every seed on every rank.
     int IslandWins = 0;

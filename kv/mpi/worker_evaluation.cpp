@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -392,7 +393,15 @@ bool RunMPIWorkers(TKvCustomGeneticAlgorithm& Engine, const std::function<void()
     TKvMPIWorkerOptions Own = Options;
     Own.Comm = Comm;
     if (RankOf(Comm) != 0) {
-        TKvMPIWorker(Engine, Own).Run();
+        try {
+            TKvMPIWorker(Engine, Own).Run();
+        } catch (const std::exception& E) {
+            // Batches fail on their own (rank 0 raises them); this is the loop itself failing,
+            // and rank 0 would wait for this rank for ever: end the job instead.
+            std::fprintf(stderr, "worker rank %i: %s\n", RankOf(Comm), E.what());
+            std::fflush(stderr);
+            MPI_Abort(Comm, 1);
+        }
         return false;
     }
     // Gives the engine back its own evaluator unless Master installed another one.
@@ -401,12 +410,16 @@ bool RunMPIWorkers(TKvCustomGeneticAlgorithm& Engine, const std::function<void()
         if (Installed != nullptr && Installed->GetComm() == Comm)
             Engine.SetEvaluator(nullptr);
     };
-    Engine.SetEvaluator(std::make_unique<TKvMPIEvaluator>(Own));
     try {
+        Engine.SetEvaluator(std::make_unique<TKvMPIEvaluator>(Own));
         Master();
     } catch (...) {
+        // The workers wait for rank 0's word whatever happened here.
         StopMPIWorkers(Comm, Own.RunId);
-        Restore();
+        try {
+            Restore();
+        } catch (...) {
+        }
         throw;
     }
     StopMPIWorkers(Comm, Own.RunId);

@@ -53,7 +53,9 @@
 //   TKvMPIEvaluator in Engine, runs Master, stops the workers (also when Master raises, before
 //   the exception passes on) and gives the engine back the evaluator its EvaluationThreads
 //   setting makes; on other ranks it runs a TKvMPIWorker on Engine until rank 0 stops it. It
-//   returns true on rank 0, false elsewhere.
+//   returns true on rank 0, false elsewhere. Should a worker's loop itself fail (not a batch: a
+//   batch's failure is answered and raised on rank 0), the worker prints the message and ends
+//   the job with MPI_Abort rather than leave rank 0 waiting.
 //
 // Messages use the tags MPIWorkTag (to a worker) and MPIAnswerTag (to rank 0) on the
 // communicator given; the run id of Options must be the same on every rank (messages of another
