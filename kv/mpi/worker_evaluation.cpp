@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 // The least work a batch carries once the cost of an individual is known, so that a message
 // stays cheap beside the work it brings.
 constexpr double BatchNs = 20'000;
+// A round whose work is expected to take less than this stays on rank 0 (with the chosen batch
+// sizes, when rank 0 scores).
+constexpr double InlineRoundNs = 200'000;
 
 int RankOf(MPI_Comm Comm) {
     int Rank = 0;
@@ -182,10 +185,10 @@ void TKvMPIEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine, TKvGAPopulatio
     double LocalNs = 0;
     int64_t Local = 0;
     auto ScoreLocally = [&](int32_t Index) {
-        if (!Scope)
-            Scope.emplace(Engine);
         const Clock::time_point T0 = Clock::now();
         try {
+            if (!Scope)
+                Scope.emplace(Engine); // a genetic program copies its machine here
             Stream.SetSeed(TKvGAParallelEvaluator::IndividualSeed(Draw, Index));
             Fitness[static_cast<size_t>(Index)] =
                 Engine.EvaluateFitness(Items[static_cast<size_t>(Index)]);
@@ -238,9 +241,13 @@ void TKvMPIEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine, TKvGAPopulatio
         SendNext(Source);
     };
 
-    for (int Depth = 0; Depth < 2; ++Depth)
-        for (int Rank = 1; Rank < Ranks; ++Rank)
-            SendNext(Rank);
+    // A round of tiny work (as rank 0 measured it) costs less on rank 0 alone than in messages.
+    const bool Alone = FOptions.BatchSize == 0 && FOptions.MasterScores && FNsPerIndividual > 0 &&
+                       FNsPerIndividual * Count < InlineRoundNs;
+    if (!Alone)
+        for (int Depth = 0; Depth < 2; ++Depth)
+            for (int Rank = 1; Rank < Ranks; ++Rank)
+                SendNext(Rank);
     const bool MasterScores = FOptions.MasterScores || Workers == 0;
     while (Outstanding > 0 || (!Stop && Next < Count)) {
         MPI_Status Probe;

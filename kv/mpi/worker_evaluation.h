@@ -24,7 +24,9 @@
 //     rank 0 is busy), and sends the next batch to whichever worker answers: ranks that score
 //     faster get more batches. Batch sizes shrink as the round goes on (a quarter of what is left
 //     over the ranks, but at least about 20 microseconds of work, measured on rank 0), so that
-//     the ranks finish together; Options.BatchSize > 0 fixes the size instead;
+//     the ranks finish together; Options.BatchSize > 0 fixes the size instead. A round whose
+//     work rank 0 expects to take less than 0.2 ms stays on rank 0 (chosen sizes only): messages
+//     would cost more than they save;
 //   - scores one individual at a time on rank 0 while no answer waits (unless
 //     Options.MasterScores is false and there are workers);
 //   - stores the fitness values once every batch has been answered. A batch message is the
