@@ -2,11 +2,13 @@
 // failure reaches rank 0 while every rank goes on.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "kv/ga/KvGeneticAlgorithm.h"
+#include "kv/gp/KvGeneticProgram.h"
 #include "kv/mpi/KvMPI.h"
 #include "kv/rtl/random.h"
 
@@ -159,4 +161,60 @@ TEST(MPIWorkers, AFailureReachesRankZeroAndEveryRankGoesOn) {
     RunMPIWorkers(
         GA, [&] { GA.Evolve(2); }, Options);
     EXPECT_EQ(GA.GetGeneration(), Me == 0 ? 2 : 0);
+}
+
+namespace {
+
+// The parallel tests' genetic program for x*x + x with AutoExecution: every rank runs the
+// programs on its own copy of the machine.
+std::vector<double> EvolveProgram(bool Farm) {
+    TKvGPVirtualMachine VM;
+    TKvGeneticProgram GP;
+    GP.SetVM(&VM);
+    VM.SetGeneticAlgorithm(&GP);
+    for (const char* Name : {"Dup", "Add", "Mul"})
+        VM.GetInstructionSet()->Add()->SetName(Name);
+    VM.SetOnExecuteInstruction([](TObject*, TVMExecutionStack* S, TVMInstruction* I) {
+        if (I->GetName() == "Dup" && S->GetCount() >= 1) {
+            S->Push(S->GetTop());
+        } else if (I->GetName() != "Dup" && S->GetCount() >= 2) {
+            const int64_t B = S->Pop().AsInt64(), A = S->Pop().AsInt64();
+            S->Push(I->GetName() == "Add" ? A + B : A * B);
+        }
+    });
+    GP.SetGeneSize(8 * GP.GetGenes()->GetItem(0)->GetSize());
+    GP.SetFitnessMethod(fmMaximize);
+    GP.SetInitialPopulation(41);
+    GP.SetAutoExecution(true);
+    GP.SetOnInitializeStack([&GP](TObject*) { GP.GetGPVirtualMachine()->GetStack()->Push(3); });
+    GP.SetOnEvaluateFitness([&GP](TObject*, TKvGAIndividual*, TGAFitness& F) {
+        TKvGPVirtualMachine* M = GP.GetGPVirtualMachine();
+        const int64_t Y = M->GetStack()->GetCount() ? M->GetStack()->GetTop().AsInt64() : 99;
+        F = 1.0 / (1.0 + std::llabs(Y - 12)) + 0.001 * kv::Random();
+    });
+    auto Run = [&] {
+        GP.SetRandomSeed(99);
+        GP.Evolve(3);
+    };
+    if (Farm) {
+        TKvMPIWorkerOptions Options;
+        Options.BatchSize = 2;
+        RunMPIWorkers(GP, Run, Options);
+    } else {
+        GP.SetEvaluationThreads(1);
+        Run();
+    }
+    std::vector<double> Fitness;
+    for (int K = 0; K < GP.GetPopulation()->GetCount(); ++K)
+        Fitness.push_back(GP.GetPopulation()->GetItem(K)->GetFitness());
+    return Fitness;
+}
+
+} // namespace
+
+TEST(MPIWorkers, AGeneticProgramRunsAsInOneProcess) {
+    const std::vector<double> Farm = EvolveProgram(true);
+    if (Rank() == 0) {
+        EXPECT_EQ(Farm, EvolveProgram(false));
+    }
 }
