@@ -47,9 +47,10 @@
 // (a fitness callback, a message that fails its checks) is written to the standard error stream
 // with the rank and ends the whole job with MPI_Abort, so no rank waits for ever.
 //
-// Settings raise EMPIException for values below 0; Evolve raises EMPIException, before anything
-// runs, when MigrationSize is larger than the population or the islands disagree on the
-// chromosome length (checked by the first merge).
+// Settings raise EMPIException for values below 0. Evolve raises EMPIException, before anything
+// runs, for a negative Generations and when an initialised island has fewer individuals than
+// MigrationSize; the same found after the island's Initialize, or islands whose chromosome
+// lengths differ (found by the first merge), end the job as failures do.
 //
 // Ownership: the driver refers to the engine (not owned; it must outlive the driver) and owns a
 // duplicate of the communicator, freed by its destructor (which must run before MPI_Finalize).
