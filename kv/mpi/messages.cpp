@@ -124,6 +124,9 @@ TKvMPIMessage CheckMessage(const uint64_t* Data, size_t Size, const TKvMPIExpect
         throw EMPIException(Format("A %s message holds %llu items, expected %i", Want,
                                    static_cast<unsigned long long>(Data[6]), Expected.Count));
     M.Count = static_cast<int32_t>(Data[6]);
+    if (Data[5] + Data[6] > INT32_MAX)
+        throw EMPIException(Format("A %s message reaches index %llu, beyond any population", Want,
+                                   static_cast<unsigned long long>(Data[5] + Data[6])));
     if (HasChromosomes(M.Kind)) {
         if (Data[7] != static_cast<uint64_t>(Expected.BitCount))
             throw EMPIException(

@@ -26,9 +26,9 @@
 // CheckMessage reads a received array and raises EMPIException, naming what was wrong and the
 // offending value, when the array is shorter than a header or its size does not match the header,
 // when the mark, the kind, the run, the chromosome length, the sequence or the count differ from
-// what the receiver expects, or when the padding of a chromosome holds bits; nothing is read
-// beyond Size words. MakeMessage builds a message (the inverse). Neither calls MPI: they can be
-// used, and tested, without a running MPI job.
+// what the receiver expects, when its indices reach beyond 2^31 - 1, or when the padding of a
+// chromosome holds bits; nothing is read beyond Size words. MakeMessage builds a message (the
+// inverse). Neither calls MPI: they can be used, and tested, without a running MPI job.
 #pragma once
 
 #include <cstddef>

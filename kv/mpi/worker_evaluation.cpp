@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "kv/ga/persistence.h"
 #include "kv/ga/population.h"
 #include "kv/rtl/exceptions.h"
 #include "kv/rtl/random.h"
@@ -344,6 +345,14 @@ int64_t TKvMPIWorker::Run() {
         Fitness.assign(static_cast<size_t>(M.Count), 0);
         int32_t Done = 0;
         try {
+            // The worker holds the individuals up to the batch's last, within the limits of a
+            // loaded population (kv/ga/persistence.h), so that a bad batch cannot exhaust memory.
+            const int64_t Needed = static_cast<int64_t>(M.First) + M.Count;
+            if (Needed * std::max<int64_t>(M.BitCount, 1) > MaxPopulationBits)
+                throw EMPIException(Format("A batch reaches individual %lld of %i bits: more than "
+                                           "the %lld bits a population may hold",
+                                           static_cast<long long>(Needed - 1), M.BitCount,
+                                           static_cast<long long>(MaxPopulationBits)));
             while (Population.GetCount() < M.First + M.Count)
                 Population.Add();
             const size_t WordsPer = TKvMPIMessage::WordsFor(M.BitCount);

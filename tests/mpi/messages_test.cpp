@@ -66,6 +66,10 @@ TEST(MPIMessages, ABadMessageIsRefusedNamingWhatIsWrong) {
     EXPECT_NE(Refusal(Bad, Bad.size(), {mkMigrants, 7, 100}).find("more than any population"),
               std::string::npos);
     Bad = Data;
+    Bad[5] = 0x7fffffff; // the first of two indices at the largest one
+    EXPECT_NE(Refusal(Bad, Bad.size(), {mkMigrants, 7, 100}).find("reaches index 2147483649"),
+              std::string::npos);
+    Bad = Data;
     Bad[0] ^= 1;
     EXPECT_NE(Refusal(Bad, Bad.size(), Expect).find("not the mark"), std::string::npos);
 }
