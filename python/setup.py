@@ -25,7 +25,7 @@ class CMakeBuild(build_ext):
         configure = ["cmake", "-S", ROOT, "-B", build_dir,
                      "-DCMAKE_BUILD_TYPE=Release",
                      "-DKVGA_BUILD_PYTHON=ON", "-DKVGA_BUILD_TESTS=OFF",
-                     "-DKVGA_BUILD_EXAMPLES=OFF", "-DKVGA_BUILD_BENCH=OFF",
+                     "-DKVGA_BUILD_EXAMPLES=OFF", "-DKVGA_BUILD_BENCH=OFF", "-DKVGA_BUILD_MPI=OFF",
                      f"-DPython_EXECUTABLE={sys.executable}"]
         if shutil.which("ninja"):
             configure += ["-G", "Ninja"]
