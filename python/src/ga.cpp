@@ -777,6 +777,23 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
             "Threads scoring with on_evaluate_fitness (0: serial). Setting it replaces the "
             "evaluator, on_evaluate_population included. Python callbacks on several threads "
             "take turns on the GIL.")
+        .def_property(
+            "max_document_bytes",
+            [](const GA& E) { return E.GetDocumentLimits().MaxDocumentBytes; },
+            [](GA& E, uint64_t V) {
+                TKvDocumentLimits L = E.GetDocumentLimits();
+                L.MaxDocumentBytes = V;
+                E.SetDocumentLimits(L);
+            },
+            "The largest document, in bytes, that a load reads and a save writes (not saved).")
+        .def_property(
+            "max_padding_bits", [](const GA& E) { return E.GetDocumentLimits().MaxPaddingBits; },
+            [](GA& E, int64_t V) {
+                TKvDocumentLimits L = E.GetDocumentLimits();
+                L.MaxPaddingBits = V;
+                E.SetDocumentLimits(L);
+            },
+            "The most zero bits a load may pad onto chromosomes written shorter (not saved).")
         // random stream
         .def("set_random_seed", &GA::SetRandomSeed, py::arg("seed"),
              "Gives the engine a random stream of its own started from seed: a seeded run is "
