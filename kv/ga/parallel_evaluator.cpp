@@ -44,11 +44,17 @@ struct TRound {
     // round with Start, each range acquires it and publishes its results with Done.
     std::atomic<int> Start{0};
     std::atomic<int> Done{0};
+    // Nanoseconds the ranges spent scoring, added up: the cost of the work itself, without the
+    // time threads took to wake up or wait, which would make a tiny round look costly.
+    std::atomic<int64_t> WorkNs{0};
 };
+
+using TClock = std::chrono::steady_clock;
 
 bool ScoreRange(void* Context, int32_t Begin, int32_t End) {
     TRound& R = *static_cast<TRound*>(Context);
     (void)R.Start.load(std::memory_order_acquire);
+    const TClock::time_point T0 = TClock::now();
     int32_t Index = Begin;
     bool Ok = true;
     try {
@@ -72,6 +78,9 @@ bool ScoreRange(void* Context, int32_t Begin, int32_t End) {
         R.Stop.store(true, std::memory_order_relaxed);
         Ok = false;
     }
+    R.WorkNs.fetch_add(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(TClock::now() - T0).count(),
+        std::memory_order_relaxed);
     R.Done.fetch_add(1, std::memory_order_acq_rel);
     return Ok;
 }
@@ -114,7 +123,7 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     const int Count = Population.GetCount();
     if (Count == 0)
         return;
-    using Clock = std::chrono::steady_clock;
+    using Clock = TClock;
     // The round's one draw from the current source.
     const uint64_t Draw = ThreadRandomSource().Next();
     if (S.Workers == 1 || (S.NsPerIndividual > 0 && S.NsPerIndividual * Count < InlineRoundNs)) {
@@ -151,12 +160,11 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
     // individual, on this thread); the results do not depend on it.
     int32_t First = 0;
     if (S.NsPerIndividual == 0 && S.Workers > 1) {
-        const Clock::time_point P0 = Clock::now();
         ScoreRange(&Round, 0, 1);
-        S.NsPerIndividual = std::chrono::duration<double, std::nano>(Clock::now() - P0).count() + 1;
+        S.NsPerIndividual = static_cast<double>(Round.WorkNs.load(std::memory_order_relaxed)) + 1;
         First = 1;
     }
-    const Clock::time_point T0 = Clock::now();
+    const int64_t ProbeNs = Round.WorkNs.load(std::memory_order_relaxed);
     const bool Inline = S.NsPerIndividual * Count < InlineRoundNs;
     if (First == Count || Round.Stop.load(std::memory_order_relaxed)) {
         // Nothing left, or the first individual failed.
@@ -171,9 +179,12 @@ void TKvGAParallelEvaluator::Evaluate(TKvCustomGeneticAlgorithm& Engine,
                              &ScoreRange, &Round);
     }
     (void)Round.Done.load(std::memory_order_acquire);
-    const double Ns = std::chrono::duration<double, std::nano>(Clock::now() - T0).count();
+    // The next round's schedule follows the work this one measured, whatever the threads' waits.
     if (Count > First)
-        S.NsPerIndividual = Ns * (Inline || S.Workers == 1 ? 1 : S.Workers) / (Count - First) + 1;
+        S.NsPerIndividual =
+            static_cast<double>(Round.WorkNs.load(std::memory_order_relaxed) - ProbeNs) /
+                (Count - First) +
+            1;
 
     // As a serial evaluation would leave them: new fitness up to the first unscored individual.
     for (size_t I = 0; I < S.Items.size() && S.Scored[I]; ++I)
