@@ -224,7 +224,18 @@ void TKvGeneticProgram::ExecuteIndividual(TKvGAIndividual* Item) {
     Machine();
     EnsureGenes();
     static const TVarRecList NoArguments;
+    // OnInitializeStack must leave the individual where it is: one of the engine's population
+    // that it removed (or freed by loading or assigning the engine) must not be compiled.
+    const TKvGAPopulation* Population = std::as_const(*this).GetPopulation();
+    const bool InPopulation =
+        Population != nullptr && Item != nullptr && Item->GetCollection() == Population;
+    const uint64_t Changes = InPopulation ? Population->GetChangeCount() : 0;
     InitializeStack(NoArguments);
+    if (InPopulation && (std::as_const(*this).GetPopulation() != Population ||
+                         Population->GetChangeCount() != Changes))
+        throw EGPException("The population changed while the stack was initialised for an "
+                           "individual: OnInitializeStack must not add, remove or move "
+                           "individuals, nor load, assign, initialise or evolve the engine");
     // Machine() again: OnInitializeStack may have unset or replaced the machine.
     IKvGPVirtualMachine& VM = Machine();
     TKvGPVirtualMachine* GPMachine = GetGPVirtualMachine();

@@ -39,7 +39,10 @@
 //                        arguments (virtual, so a descendant may supply inputs); VM->Compile(Item)
 //                        through the machine's bound engine; ExecuteProgram. A slot outside the
 //                        instruction set raises EGPException SUnknownInstruction from the compile,
-//                        and nothing runs.
+//                        and nothing runs. When Item belongs to the engine's population, an
+//                        OnInitializeStack that adds, removes or moves individuals (or loads,
+//                        assigns, initialises or evolves the engine) makes it raise EGPException
+//                        before the compile, which would read the changed population.
 //   ExecuteProgram       runs the loaded program under the limit:
 //                          elNumberOfSteps, LimitNumber > 0   at most LimitNumber steps; an
 //                                                             unfinished program is left standing

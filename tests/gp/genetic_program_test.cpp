@@ -242,6 +242,19 @@ TEST(GeneticProgram, UndecodableIndividualsAreScoredNotFatal) {
     EXPECT_GT(Invalid, 0);
 }
 
+// A stack handler that removes the individual about to be compiled: refused before the compile
+// reads it (under AddressSanitizer the compile would read freed memory), nothing runs.
+TEST(GeneticProgram, AStackHandlerThatChangesThePopulationIsRefusedBeforeTheCompile) {
+    TRig R(3);
+    R.Individual({0, 1, 2});
+    R.GP.SetAutoExecution(true);
+    R.GP.SetOnEvaluateFitness([](TObject*, TKvGAIndividual*, TGAFitness& F) { F = 1; });
+    R.GP.SetOnInitializeStack([&](TObject*) { R.GP.GetPopulation()->Clear(); });
+    EXPECT_THROW(R.GP.EvaluateFitness(R.GP.GetPopulation()->GetItem(0)), EGPException);
+    EXPECT_TRUE(R.Log.empty());
+    EXPECT_EQ(R.GP.GetPopulation()->GetCount(), 0);
+}
+
 namespace {
 
 // Runs individuals its own way, through the interface's raising compile.
