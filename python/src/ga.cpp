@@ -37,6 +37,40 @@ using namespace kv;
 constexpr auto Ref = py::return_value_policy::reference;
 constexpr auto RefInternal = py::return_value_policy::reference_internal;
 
+// Python's reference to one of an engine's two populations. A loaded checkpoint drops the
+// previous generation (the next evolve makes it again), so every use asks the engine first whether
+// the population is still one of its own, and raises GAError when it is not instead of touching
+// freed memory. Keeps the engine alive.
+class TPopulationRef {
+public:
+    TPopulationRef(TKvGAPopulation* Population, py::object Engine)
+        : FEngine(std::move(Engine)), FPopulation(Population) {}
+
+    TKvGAPopulation& Get() const {
+        auto* E = FEngine.cast<TKvCustomGeneticAlgorithm*>();
+        if (E == nullptr ||
+            (E->GetPopulation() != FPopulation && E->GetPreviousGeneration() != FPopulation))
+            throw EGAException("This population is no longer the engine's (a loaded checkpoint "
+                               "drops the previous generation): take it from the engine again");
+        return *FPopulation;
+    }
+
+private:
+    py::object FEngine;
+    TKvGAPopulation* FPopulation;
+};
+
+// The Python reference to a population of an engine made from Python (None for nullptr).
+py::object PopulationObject(TKvGAPopulation* Population) {
+    if (Population == nullptr)
+        return py::none();
+    TKvCustomGeneticAlgorithm* Engine = Population->GetOwner();
+    if (Engine == nullptr)
+        throw EGAException("A population without an engine cannot be handed to Python");
+    return py::cast(
+        TPopulationRef(Population, py::cast(Engine, py::return_value_policy::reference)));
+}
+
 // ---- event adapters: each holds the Python callable and calls it with the GIL ----
 
 struct TFitnessAdapter {
@@ -99,8 +133,7 @@ struct TSelectionAdapter {
     TPyCallable Fn;
     void operator()(TObject*, TKvGAPopulation* Population, TKvGAIndividual*& Parent) const {
         py::gil_scoped_acquire Gil;
-        const py::object R =
-            Fn(py::cast(Population, RefInternal, EngineObject(Population->GetOwner())));
+        const py::object R = Fn(PopulationObject(Population));
         if (R.is_none())
             return; // the engine reports that no parent was chosen
         if (!py::isinstance<TIndividualRef>(R))
@@ -328,8 +361,17 @@ TKvGAGene* GeneByName(TKvGAGenes& Genes, const std::string& Name) {
     throw py::key_error("no gene named \"" + Name + "\"");
 }
 
+// Whether the engine Owner (None: a collection without an engine, trusted) still has List.
+bool EngineHoldsGenes(const py::object& Owner, const TKvGAGenes* List) {
+    if (Owner.is_none())
+        return true;
+    auto* E = Owner.cast<TKvCustomGeneticAlgorithm*>();
+    return E != nullptr && E->GetGenes() == List;
+}
+
 TGeneRef GeneRef(TKvGAGenes& Genes, TKvGAGene* Gene) {
-    return TGeneRef(Gene, &Genes, EngineObject(Genes.GetOwner()), "gene", "engine");
+    return TGeneRef(Gene, &Genes, EngineObject(Genes.GetOwner()), &EngineHoldsGenes, "gene",
+                    "engine");
 }
 
 // Raises ValueError when a property writer ignored Value (it was outside the range).
@@ -356,7 +398,14 @@ py::object IndividualObject(TKvGAIndividual* Item) {
     TKvGAPopulation* Population = Item->GetCollection();
     if (!Population)
         throw EGAException("An individual outside a population cannot be handed to Python");
-    return py::cast(TIndividualRef(Item, Population, EngineObject(Population->GetOwner()),
+    // Whether the engine Owner (None: a population without an engine, trusted) still has List.
+    const auto Holds = [](const py::object& Owner, const TKvGAPopulation* List) {
+        if (Owner.is_none())
+            return true;
+        auto* E = Owner.cast<TKvCustomGeneticAlgorithm*>();
+        return E != nullptr && (E->GetPopulation() == List || E->GetPreviousGeneration() == List);
+    };
+    return py::cast(TIndividualRef(Item, Population, EngineObject(Population->GetOwner()), Holds,
                                    "individual", "engine"));
 }
 
@@ -463,17 +512,20 @@ void BindGeneticAlgorithm(py::module_& M) {
         });
 
     // ---- population ----
-    py::class_<TKvGAPopulation, std::unique_ptr<TKvGAPopulation, py::nodelete>>(
-        M, "Population", "The individuals an engine breeds, in index order. Owned by the engine.")
-        .def("__len__", [](const TKvGAPopulation& P) { return P.GetCount(); })
+    py::class_<TPopulationRef>(
+        M, "Population",
+        "The individuals an engine breeds, in index order. Owned by the engine: once the engine "
+        "drops it (a loaded checkpoint drops the previous generation), using it raises GAError.")
+        .def("__len__", [](const TPopulationRef& R) { return R.Get().GetCount(); })
         .def("__getitem__",
-             [](TKvGAPopulation& P, int64_t Index) {
+             [](const TPopulationRef& R, int64_t Index) {
+                 TKvGAPopulation& P = R.Get();
                  return IndividualObject(P.GetItem(ItemIndex(Index, P.GetCount())));
              })
         .def(
             "__iter__",
-            [](py::object Self) {
-                TKvGAPopulation& P = Self.cast<TKvGAPopulation&>();
+            [](const TPopulationRef& R) {
+                TKvGAPopulation& P = R.Get();
                 py::list Items;
                 for (int K = 0; K < P.GetCount(); ++K)
                     Items.append(IndividualObject(P.GetItemUnchecked(K)));
@@ -481,17 +533,24 @@ void BindGeneticAlgorithm(py::module_& M) {
             },
             "An iterator over a snapshot of the individuals.")
         .def(
-            "add", [](TKvGAPopulation& P) { return IndividualObject(P.Add()); },
+            "add", [](const TPopulationRef& R) { return IndividualObject(R.Get().Add()); },
             "Appends an individual, its chromosome sized to the engine's gene_size.")
         .def(
             "delete",
-            [](TKvGAPopulation& P, int64_t Index) { P.Delete(ItemIndex(Index, P.GetCount())); },
+            [](const TPopulationRef& R, int64_t Index) {
+                TKvGAPopulation& P = R.Get();
+                P.Delete(ItemIndex(Index, P.GetCount()));
+            },
             py::arg("index"))
-        .def("clear", [](TKvGAPopulation& P) { P.Clear(); })
-        .def_property_readonly("fitness", &PopulationFitness,
-                               "A copy of every individual's fitness as a float64 array.")
-        .def("words", &PopulationWords,
-             "A copy of the chromosomes as one (individuals x words) uint64 array.");
+        .def("clear", [](const TPopulationRef& R) { R.Get().Clear(); })
+        .def_property_readonly(
+            "fitness", [](const TPopulationRef& R) { return PopulationFitness(R.Get()); },
+            "A copy of every individual's fitness as a float64 array.")
+        .def(
+            "words", [](const TPopulationRef& R) { return PopulationWords(R.Get()); },
+            "A copy of the chromosomes as one (individuals x words) uint64 array.")
+        .def("__eq__",
+             [](const TPopulationRef& A, const TPopulationRef& B) { return &A.Get() == &B.Get(); });
 
     // ---- genes ----
     py::class_<TGeneRef>(
@@ -694,11 +753,17 @@ ValueError. The engine runs with the GIL released; callbacks take it while Pytho
             "Scores the whole population and recomputes the statistics.")
         // collections
         .def_property_readonly("genes", py::overload_cast<>(&GA::GetGenes), RefInternal)
-        .def_property_readonly("population", py::overload_cast<>(&GA::GetPopulation), RefInternal,
-                               "The current population (evolve exchanges it with the previous "
-                               "generation: read it afresh after evolve).")
-        .def_property_readonly("previous_generation",
-                               py::overload_cast<>(&GA::GetPreviousGeneration), RefInternal)
+        .def_property_readonly(
+            "population", [](GA& E) { return PopulationObject(E.GetPopulation()); },
+            "The current population (evolve exchanges it with the previous generation: read it "
+            "afresh after evolve).",
+            "The current population (evolve exchanges it with the previous "
+            "generation: read it afresh after evolve).")
+        .def_property_readonly(
+            "previous_generation",
+            [](GA& E) { return PopulationObject(E.GetPreviousGeneration()); },
+            "The generation evolve bred the population from (None before the first evolve and "
+            "after a loaded checkpoint).")
         // settings
         .def_property("generation", &GA::GetGeneration, &GA::SetGeneration)
         .def_property("fitness_cutoff", &GA::GetFitnessCutoff, &GA::SetFitnessCutoff)

@@ -81,13 +81,26 @@ TVarRecList ArgsOf(const py::iterable& Args) {
 
 using TInstructionRef = TItemRef<TVMInstruction, TVMInstructionSet>;
 
+// The Python object of a machine: the one Python owns, or one that refers to a worker's copy
+// (borrowed for the call).
+py::object MachineObject(TKvVirtualMachine* Machine) {
+    return Machine ? py::cast(Machine, Ref) : py::none();
+}
+
 // A checked reference to an instruction of a machine's set (see TItemRef).
 py::object InstructionObject(TVMInstruction* Item) {
     TVMInstructionSet* Set = Item->GetCollection();
     if (!Set)
         throw EGPException("An instruction outside an instruction set cannot be handed to Python");
-    py::object Machine = Set->GetOwner() ? py::cast(Set->GetOwner(), Ref) : py::none();
-    return py::cast(TInstructionRef(Item, Set, std::move(Machine), "instruction", "machine"));
+    // Whether the machine Owner (None: a set without a machine, trusted) still has List.
+    const auto Holds = [](const py::object& Owner, const TVMInstructionSet* List) {
+        if (Owner.is_none())
+            return true;
+        auto* M = Owner.cast<TKvVirtualMachine*>();
+        return M != nullptr && M->GetInstructionSet() == List;
+    };
+    return py::cast(TInstructionRef(Item, Set, MachineObject(Set->GetOwner()), Holds, "instruction",
+                                    "machine"));
 }
 
 // Calls a Python instruction callable; its exception leaves the machine (see the file comment).
@@ -96,7 +109,12 @@ struct TExecuteAdapter {
     void operator()(TObject*, TVMExecutionStack* Stack, TVMInstruction* Item) const {
         py::gil_scoped_acquire Gil;
         try {
-            Fn(py::cast(Stack, Ref), InstructionObject(Item));
+            // The stack keeps its machine alive like vm.stack does.
+            TVMInstructionSet* Set = Item->GetCollection();
+            py::object Machine = MachineObject(Set ? Set->GetOwner() : nullptr);
+            py::object StackObject =
+                Machine.is_none() ? py::cast(Stack, Ref) : py::cast(Stack, RefInternal, Machine);
+            Fn(StackObject, InstructionObject(Item));
         } catch (py::error_already_set& E) {
             throw TPyErrorCarrier{std::move(E)};
         }

@@ -67,15 +67,25 @@ struct TPyErrorCarrier {
 // as their engine (or machine), which Owner keeps alive. An instruction handed to an instruction
 // callable of a parallel worker belongs to the worker's copy of the machine, which ends with the
 // round: such an instruction is borrowed for the call.
+//
+// A collection itself may go while its owner lives (a loaded checkpoint drops the previous
+// generation), so Holds(Owner, List) first asks the
+// owner whether List is still one of its collections: List is not touched when it is not.
 template <class TItem, class TList>
 class TItemRef {
 public:
+    // Whether Owner still has List (called with the GIL).
+    using THolds = bool (*)(const py::object& Owner, const TList* List);
+
     // What names the item and Where its owner in the message of a reference that has gone.
-    TItemRef(TItem* Item, TList* List, py::object Owner, const char* What, const char* Where)
-        : FOwner(std::move(Owner)), FList(List), FItem(Item), FID(Item->GetID()),
+    TItemRef(TItem* Item, TList* List, py::object Owner, THolds Holds, const char* What,
+             const char* Where)
+        : FOwner(std::move(Owner)), FList(List), FItem(Item), FHolds(Holds), FID(Item->GetID()),
           FIndex(Item->GetIndex()), FWhat(What), FWhere(Where) {}
 
     TItem& Get() const {
+        if (!FHolds(FOwner, FList))
+            Gone();
         const int Count = FList->GetCount();
         if (FIndex < 0 || FIndex >= Count || FList->GetItem(FIndex) != FItem) {
             FIndex = -1;
@@ -91,19 +101,24 @@ public:
     }
     // The same item (both still in place).
     bool Is(const TItemRef& Other) const { return &Get() == &Other.Get(); }
-    TList& GetList() const noexcept { return *FList; }
+    // The item's collection (checked like Get).
+    TList& GetList() const {
+        Get();
+        return *FList;
+    }
 
 private:
     [[noreturn]] void Gone() const {
         throw kv::EGAException(kv::Format(
-            "This %s is no longer in its %s (it was deleted, or its list was loaded, assigned or "
-            "cleared): take it from the %s again",
+            "This %s is no longer in its %s (it was deleted, or its list was loaded, assigned, "
+            "cleared or dropped): take it from the %s again",
             FWhat, FWhere, FWhere));
     }
 
     py::object FOwner;
     TList* FList;
     TItem* FItem;
+    THolds FHolds;
     int FID;
     mutable int FIndex;
     const char* FWhat;

@@ -245,3 +245,27 @@ def test_run_records_watch_the_engine():
     assert log.csv_text().startswith("generation,evaluations,max,min,mean")
     del ga  # the records outlive the engine
     assert len(hall) == 3 and len(log.records()) == 11
+
+
+def test_kept_objects_outlive_what_the_engine_dropped():
+    ga = make_engine()
+    per_individual(ga)
+    ga.evolve(2)
+    checkpoint = ga.save_checkpoint_to_string()
+    previous, individual = ga.previous_generation, ga.previous_generation[0]
+    ga.load_checkpoint_from_string(checkpoint)  # drops the previous generation
+    assert ga.previous_generation is None and ga.population == ga.population
+    for use in (lambda: len(previous), lambda: previous.words(), lambda: individual.fitness):
+        with pytest.raises(kvga.GAError, match="no longer"):
+            use()
+
+    kept = []
+    vm = kvga.VirtualMachine()
+    vm.instructions.add("Keep", lambda stack, ins: kept.append(stack) or stack.push("kept"))
+    vm.initialize(["Keep"])
+    vm.execute()
+    del vm  # the stack handed to the instruction keeps its machine alive
+    others = [kvga.VirtualMachine() for _ in range(20)]
+    for other in others:
+        other.stack.push("other")
+    assert kept[0].values() == ["kept"]
