@@ -139,7 +139,14 @@ struct TSelectionAdapter {
         if (!py::isinstance<TIndividualRef>(R))
             throw py::type_error("on_selection must return an individual of the population, got " +
                                  py::repr(R).cast<std::string>());
-        Parent = &R.cast<const TIndividualRef&>().Get();
+        TKvGAIndividual& Chosen = R.cast<const TIndividualRef&>().Get();
+        // A parent from elsewhere (another engine, the children being bred) would be bred from
+        // without a word.
+        if (Chosen.GetCollection() != Population)
+            throw py::value_error("on_selection must return an individual of the population it "
+                                  "was given, got " +
+                                  py::repr(R).cast<std::string>() + " from another population");
+        Parent = &Chosen;
     }
 };
 
@@ -159,7 +166,13 @@ struct TCrossoverAdapter {
                                  "do_crossover), got " +
                                  py::repr(R).cast<std::string>());
         const py::tuple T = R;
-        Bit = T[0].cast<int32_t>();
+        // An int (or an integer NumPy scalar) of 32 bits.
+        const py::object First = T[0];
+        if (!PyIndex_Check(First.ptr()) || py::isinstance<py::bool_>(First) ||
+            py::int_(First) < py::int_(INT32_MIN) || py::int_(First) > py::int_(INT32_MAX))
+            throw py::type_error("on_crossover's crossover_bit must be an int of 32 bits, got " +
+                                 py::repr(R).cast<std::string>());
+        Bit = py::int_(First).cast<int32_t>();
         Do = py::bool_(T[1]);
     }
 };

@@ -269,3 +269,20 @@ def test_kept_objects_outlive_what_the_engine_dropped():
     for other in others:
         other.stack.push("other")
     assert kept[0].values() == ["kept"]
+
+
+def test_callback_results_that_would_mislead_the_engine_are_refused():
+    ga, other = make_engine(), make_engine()
+    for engine in (ga, other):
+        per_individual(engine)
+        engine.initialize()
+    ga.on_selection = lambda population: other.population[0]
+    with pytest.raises(ValueError, match="another population"):
+        ga.evolve(1)
+    ga.on_selection = None
+    for bit in (2**40, 1.5):
+        ga.on_crossover = lambda *args, bit=bit: (bit, True)
+        with pytest.raises(TypeError, match=f"crossover_bit must be an int.*{bit}"):
+            ga.evolve(1)
+    ga.on_crossover = lambda *args: (np.int64(3), True)
+    assert ga.evolve(1) == 1
