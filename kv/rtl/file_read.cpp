@@ -78,31 +78,18 @@ std::string ReadRegularFile(const std::string& FileName, uint64_t MaxBytes) {
     if (Flags < 0 || ::fcntl(File.Get(), F_SETFL, Flags & ~O_NONBLOCK) != 0)
         Fail(FileName, std::strerror(errno));
 
-    // One byte beyond the limit is room enough to see that a file is too long.
-    const uint64_t Room = MaxBytes < UINT64_MAX ? MaxBytes + 1 : MaxBytes;
-    std::string Bytes;
-    size_t Used = 0;
-    Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(1) << 16)));
-    for (;;) {
-        if (Used == Bytes.size()) {
-            if (Used >= Room)
-                TooLarge(FileName, MaxBytes);
-            Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(Used) * 2)));
-        }
-        const ssize_t N = ::read(File.Get(), Bytes.data() + Used, Bytes.size() - Used);
-        if (N < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail(FileName, std::strerror(errno));
-        }
-        if (N == 0)
-            break;
-        Used += static_cast<size_t>(N);
-    }
-    if (Used > MaxBytes)
-        TooLarge(FileName, MaxBytes);
-    Bytes.resize(Used);
-    return Bytes;
+    return ReadWithLimit(
+        MaxBytes,
+        [&](char* Into, size_t Room) -> size_t {
+            for (;;) {
+                const ssize_t N = ::read(File.Get(), Into, Room);
+                if (N >= 0)
+                    return static_cast<size_t>(N);
+                if (errno != EINTR)
+                    Fail(FileName, std::strerror(errno));
+            }
+        },
+        [&] { TooLarge(FileName, MaxBytes); });
 }
 
 } // namespace kv::detail

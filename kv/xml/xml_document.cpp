@@ -220,26 +220,13 @@ std::string ReadAll(std::streambuf& Buffer, uint64_t MaxBytes) {
     const char* What = "Cannot read the XML document from the stream";
     if (RemainingBytes(Buffer) > MaxBytes)
         TooLong(What, MaxBytes);
-    const uint64_t Room = MaxBytes < UINT64_MAX ? MaxBytes + 1 : MaxBytes;
-    std::string Bytes;
-    size_t Used = 0;
-    Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(1) << 16)));
-    for (;;) {
-        if (Used == Bytes.size()) {
-            if (Used >= Room)
-                TooLong(What, MaxBytes);
-            Bytes.resize(static_cast<size_t>(std::min<uint64_t>(Room, uint64_t(Used) * 2)));
-        }
-        std::streamsize N =
-            Buffer.sgetn(Bytes.data() + Used, static_cast<std::streamsize>(Bytes.size() - Used));
-        if (N <= 0)
-            break;
-        Used += static_cast<size_t>(N);
-    }
-    if (Used > MaxBytes)
-        TooLong(What, MaxBytes);
-    Bytes.resize(Used);
-    return Bytes;
+    return detail::ReadWithLimit(
+        MaxBytes,
+        [&Buffer](char* Into, size_t Room) -> size_t {
+            const std::streamsize N = Buffer.sgetn(Into, static_cast<std::streamsize>(Room));
+            return N > 0 ? static_cast<size_t>(N) : 0;
+        },
+        [&] { TooLong(What, MaxBytes); });
 }
 
 // Takes the saved text from the parser library, counting it: once the text grows beyond the
