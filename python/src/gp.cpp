@@ -11,8 +11,11 @@
 // evolve or evaluate with its own class, so that a mistake in an instruction is seen.
 //
 // Ownership. A machine made from Python belongs to Python; a GeneticProgram made with a machine
-// keeps it alive. Instructions and the stack belong to their machine; the stack and instructions
-// handed to callbacks are borrowed for the call.
+// keeps it alive. Instructions and the stack belong to their machine; the stack handed to an
+// instruction callable keeps its machine alive. A worker's copy of the machine (a parallel round)
+// that Python still refers to when the round ends passes to Python (TPyGeneticProgram).
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,7 +85,7 @@ TVarRecList ArgsOf(const py::iterable& Args) {
 using TInstructionRef = TItemRef<TVMInstruction, TVMInstructionSet>;
 
 // The Python object of a machine: the one Python owns, or one that refers to a worker's copy
-// (borrowed for the call).
+// (which passes to it if it is still alive when the round ends: TPyGeneticProgram).
 py::object MachineObject(TKvVirtualMachine* Machine) {
     return Machine ? py::cast(Machine, Ref) : py::none();
 }
@@ -146,6 +149,89 @@ void Fill(TStringList& L, const std::vector<std::string>& Texts) {
     for (const std::string& T : Texts)
         L.Add(T);
 }
+
+// The genetic-program engine made from Python. In a parallel round each worker runs on a copy of
+// the machine, which the library's engine destroys when the round ends; a Python object that
+// reached a copy (gp.vm in a fitness callable, instruction.machine, the stack handed to an
+// instruction) and was kept past the round would then refer to freed memory. This engine makes
+// and keeps the copies itself, and when the round ends hands a copy that Python still refers to
+// over to its Python object, which then owns it and keeps the engine alive (a copy reads its
+// programs through the engine without being bound to it); the other copies are destroyed.
+class TPyGeneticProgram : public TKvGeneticProgram {
+protected:
+    void BeginConcurrentEvaluation(int32_t Workers) override {
+        TKvGeneticProgram::BeginConcurrentEvaluation(Workers); // checks the machine
+        FOriginal = GetGPVirtualMachine();
+    }
+
+    TObject* AcquireWorkerState() override {
+        std::lock_guard<std::mutex> Lock(FCopiesLock);
+        if (!FIdle.empty()) {
+            TKvGPVirtualMachine* Copy = FIdle.back();
+            FIdle.pop_back();
+            return Copy;
+        }
+        FCopies.push_back(FOriginal->CreateCopy());
+        FIdle.reserve(FCopies.size());
+        return FCopies.back().get();
+    }
+
+    void ReleaseWorkerState(TObject* State) noexcept override {
+        if (State == nullptr)
+            return;
+        std::lock_guard<std::mutex> Lock(FCopiesLock);
+        // Room was reserved when the copy was made, so this does not allocate.
+        FIdle.push_back(static_cast<TKvGPVirtualMachine*>(State));
+    }
+
+    void EndConcurrentEvaluation() noexcept override {
+        std::vector<std::unique_ptr<TKvGPVirtualMachine>> Copies;
+        {
+            std::lock_guard<std::mutex> Lock(FCopiesLock);
+            Copies.swap(FCopies);
+            FIdle.clear();
+        }
+        if (!Copies.empty() && Py_IsInitialized()) {
+            py::gil_scoped_acquire Gil;
+            for (std::unique_ptr<TKvGPVirtualMachine>& Copy : Copies)
+                try {
+                    HandOver(Copy);
+                } catch (...) {
+                    // Not handed over: destroyed below, as by the library's engine.
+                }
+            Copies.clear(); // the callbacks the copies hold are released with the GIL
+        }
+        Copies.clear();
+        TKvGeneticProgram::EndConcurrentEvaluation();
+    }
+
+private:
+    // Gives Copy to the Python object that refers to it, if there is one (called with the GIL).
+    void HandOver(std::unique_ptr<TKvGPVirtualMachine>& Copy) {
+        py::detail::type_info* Info = py::detail::get_type_info(typeid(TKvGPVirtualMachine));
+        const py::handle Object =
+            Info ? py::detail::get_object_handle(Copy.get(), Info) : py::handle();
+        if (!Object)
+            return;
+        auto* Instance = reinterpret_cast<py::detail::instance*>(Object.ptr());
+        py::detail::value_and_holder Holder = Instance->get_value_and_holder(Info, false);
+        if (!Holder || Instance->owned || Holder.holder_constructed() ||
+            Holder.value_ptr() != Copy.get())
+            return;
+        const py::object Engine =
+            py::cast(static_cast<TKvGeneticProgram*>(this), py::return_value_policy::reference);
+        py::detail::keep_alive_impl(Object, Engine);
+        new (std::addressof(Holder.holder<std::unique_ptr<TKvGPVirtualMachine>>()))
+            std::unique_ptr<TKvGPVirtualMachine>(Copy.release());
+        Holder.set_holder_constructed();
+        Instance->owned = true;
+    }
+
+    TKvGPVirtualMachine* FOriginal = nullptr;
+    std::mutex FCopiesLock;
+    std::vector<std::unique_ptr<TKvGPVirtualMachine>> FCopies;
+    std::vector<TKvGPVirtualMachine*> FIdle;
+};
 
 } // namespace
 
@@ -362,7 +448,7 @@ GeneticProgram(vm) binds the engine and the machine both ways and keeps the mach
 instruction added to the machine lays the engine's genes out anew: add instructions, then set
 gene_size to the number of slots times the instruction gene's size.)doc")
         .def(py::init([](GPVM& Machine) {
-                 auto E = std::make_unique<GP>();
+                 std::unique_ptr<GP> E = std::make_unique<TPyGeneticProgram>();
                  E->SetVM(&Machine);
                  Machine.SetGeneticAlgorithm(E.get());
                  return E;

@@ -65,8 +65,8 @@ struct TPyErrorCarrier {
 // place first, and raises GAError once it has left its collection, instead of touching freed
 // memory (an item made later at the same address has another ID). The collections live as long
 // as their engine (or machine), which Owner keeps alive. An instruction handed to an instruction
-// callable of a parallel worker belongs to the worker's copy of the machine, which ends with the
-// round: such an instruction is borrowed for the call.
+// callable of a parallel worker belongs to the worker's copy of the machine, which Owner keeps
+// alive too once the round has ended (the Python object then owns the copy).
 //
 // A collection itself may go while its owner lives (a loaded checkpoint drops the previous
 // generation), so Holds(Owner, List) first asks the

@@ -104,8 +104,8 @@ void RegisterExceptions(py::module_& M) {
 PYBIND11_MODULE(kvga, M) {
     namespace py = pybind11;
     M.doc() = "kvga: genetic algorithms and genetic programming (C++ engine, Python bindings).\n\n"
-              "Objects handed to callbacks (individuals, populations) are borrowed from the "
-              "engine for the duration of the call: do not keep them.";
+              "Individuals, genes, populations and instructions belong to their engine or machine: "
+              "one kept after the engine dropped it raises GAError when used.";
     kvpy::RegisterExceptions(M);
     M.def(
         "rand_seed", [](uint64_t Seed) { kv::RandSeed(Seed); }, py::arg("seed"),

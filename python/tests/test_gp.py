@@ -97,3 +97,19 @@ def test_exception_from_an_instruction_stops_evolve():
     vm.instructions["Mul"].execute = fail
     with pytest.raises(Planted):
         gp.evolve(5)
+
+
+def test_machine_objects_kept_from_a_parallel_round_stay_valid():
+    vm, gp = breeder(threads=2)
+    kept = []
+
+    def keep(stack, instruction):
+        if not kept:
+            kept.extend([stack, instruction, instruction.machine])
+        arithmetic(stack, instruction)
+    vm.on_execute_instruction = keep
+    gp.evolve(2)  # the workers' copies of the machine end with each round
+    del vm, gp
+    stack, instruction, machine = kept
+    assert instruction.name in {"Dup", "Add", "Mul"} and instruction.machine is machine
+    assert len(machine.instructions) == 3 and isinstance(stack.values(), list)
