@@ -327,25 +327,36 @@ py::object DecodeGene(const TKvGAGene& G, TKvEncodedBits& Bits) {
     return py::str(G.AsString(Bits));
 }
 
+// V as the T a gene of G's kind takes (Expected names it), or TypeError naming the gene and V.
+// None is no value of any kind.
+template <class T>
+T GeneValue(const TKvGAGene& G, const py::handle& V, const char* Expected) {
+    py::detail::make_caster<T> Caster;
+    if (!V.is_none() && Caster.load(V, true))
+        return py::detail::cast_op<T>(std::move(Caster));
+    throw py::type_error("gene \"" + G.GetName() + "\" takes " + Expected + ", got " +
+                         py::repr(V).cast<std::string>());
+}
+
 void EncodeGene(TKvGAGene& G, TKvEncodedBits& Bits, const py::handle& V) {
     switch (G.GetGeneType()) {
     case gtBoolean:
-        G.SetGeneAsBoolean(Bits, V.cast<bool>());
+        G.SetGeneAsBoolean(Bits, GeneValue<bool>(G, V, "a bool"));
         return;
     case gtInteger:
         if (G.GetUseRealInterval())
-            G.SetGeneAsReal(Bits, V.cast<double>());
+            G.SetGeneAsReal(Bits, GeneValue<double>(G, V, "a real number"));
         else
-            G.SetGeneAsInt64(Bits, V.cast<int64_t>());
+            G.SetGeneAsInt64(Bits, GeneValue<int64_t>(G, V, "an int of 64 bits"));
         return;
     case gtFloat:
         if (G.GetSize() == 32)
-            G.SetGeneAsFloat(Bits, V.cast<float>());
+            G.SetGeneAsFloat(Bits, GeneValue<float>(G, V, "a real number"));
         else
-            G.SetGeneAsDouble(Bits, V.cast<double>());
+            G.SetGeneAsDouble(Bits, GeneValue<double>(G, V, "a real number"));
         return;
     case gtEnumeration:
-        G.SetGeneAsEnumeration(Bits, V.cast<std::string>());
+        G.SetGeneAsEnumeration(Bits, GeneValue<std::string>(G, V, "one of its texts (a str)"));
         return;
     case gtUnknown:
         break;
@@ -735,8 +746,12 @@ void BindGeneticAlgorithm(py::module_& M) {
                 TKvGAIndividual& I = R.Get();
                 TKvEncodedBits Copy;
                 Copy.Assign(I.GetBits());
-                for (const auto& [Name, Value] : Values)
+                for (const auto& [Name, Value] : Values) {
+                    if (!py::isinstance<py::str>(Name))
+                        throw py::type_error("values must be keyed by gene name (a str), got " +
+                                             py::repr(Name).cast<std::string>());
                     EncodeGene(*GeneByName(Genes, Name.cast<std::string>()), Copy, Value);
+                }
                 I.SetBits(&Copy);
             },
             py::arg("individual"), py::arg("values"),
