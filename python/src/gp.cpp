@@ -62,7 +62,9 @@ Variant FromPython(const py::handle& V) {
     if (py::isinstance<py::bool_>(V))
         return Variant(V.cast<bool>());
     if (py::isinstance<py::int_>(V)) {
-        const int64_t I = V.cast<int64_t>(); // OverflowError-like cast error beyond 64 bits
+        if (V < py::int_(INT64_MIN) || V > py::int_(INT64_MAX))
+            throw py::type_error("a stack int must fit 64 bits, got " + std::string(py::repr(V)));
+        const int64_t I = V.cast<int64_t>();
         if (I >= INT32_MIN && I <= INT32_MAX)
             return Variant(static_cast<int32_t>(I));
         return Variant(I);

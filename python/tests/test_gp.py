@@ -75,6 +75,8 @@ def test_machine_values_and_errors_from_instructions():
         vm.initialize(["Nope"])
     with pytest.raises(TypeError, match="stack value"):
         vm.stack.push([1])
+    with pytest.raises(TypeError, match=str(2**64)):
+        vm.stack.push(2**64)
     vm.stack.clear()
     with pytest.raises(kvga.ListError):
         vm.stack.pop()
