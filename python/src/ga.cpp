@@ -497,12 +497,20 @@ void BindGeneticAlgorithm(py::module_& M) {
             },
             [](const TIndividualRef& R, const std::string& Text) {
                 TKvGAIndividual& I = R.Get();
+                // Like words, one character per bit: a text of another length is a mistake
+                // (the library would pad it with zeros or drop the surplus).
+                if (Text.size() != static_cast<size_t>(I.GetBits()->GetSize()))
+                    throw py::value_error("bits must have one character per bit of the " +
+                                          std::to_string(I.GetBits()->GetSize()) +
+                                          "-bit chromosome, got " + std::to_string(Text.size()) +
+                                          " characters");
                 TKvEncodedBits Copy;
                 Copy.SetSize(I.GetBits()->GetSize());
                 Copy.SetAsBitString(0, Copy.GetSize(), Text);
                 I.SetBits(&Copy);
             },
-            "The chromosome as text, one '0' or '1' per bit, bit 0 first.")
+            "The chromosome as text, one '0' or '1' per bit, bit 0 first (assign a text of that "
+            "length).")
         .def_property(
             "words",
             [](const TIndividualRef& R) {

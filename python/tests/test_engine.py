@@ -130,6 +130,8 @@ def test_genes_decode_and_encode_every_kind():
         g["nope"]
     with pytest.raises(ValueError, match="3 unsigned 64-bit words"):
         ind.words = np.zeros(2, dtype=np.uint64)
+    with pytest.raises(ValueError, match="180-bit chromosome, got 179 characters"):
+        ind.bits = "1" * 179
     ind.words = np.array([1, 0, 2**64 - 1], dtype=np.uint64)
     assert ind.words[2] == (1 << 52) - 1  # the bits beyond the chromosome are dropped
 
