@@ -69,8 +69,8 @@ struct TPyErrorCarrier {
 // alive too once the round has ended (the Python object then owns the copy).
 //
 // A collection itself may go while its owner lives (a loaded checkpoint drops the previous
-// generation), so Holds(Owner, List) first asks the
-// owner whether List is still one of its collections: List is not touched when it is not.
+// generation), so Holds(Owner, List) first asks the owner whether List is still one of its
+// collections: List is not touched when it is not.
 template <class TItem, class TList>
 class TItemRef {
 public:
