@@ -26,6 +26,7 @@
 #include <cstring>
 #include <string>
 
+#include "examples/common/trap5.h"
 #include "kv/ga/KvGeneticAlgorithm.h"
 #include "kv/mpi/KvMPI.h"
 
@@ -119,17 +120,6 @@ int Workers(int argc, char** argv) {
 constexpr int Blocks = 20;
 constexpr int TotalPopulation = 400;
 
-double Trap5(const kv::TKvGABits& Bits) {
-    double Sum = 0;
-    for (int B = 0; B < Blocks; ++B) {
-        int Ones = 0;
-        for (int K = 0; K < 5; ++K)
-            Ones += Bits.GetBit(5 * B + K);
-        Sum += Ones == 5 ? 5 : 4 - Ones;
-    }
-    return Sum;
-}
-
 // The engine of both runs; FirstHit is set to the first generation whose best is the optimum.
 void SetUpTrap(kv::TKvGeneticAlgorithm& GA, int32_t Population, int& FirstHit) {
     GA.SetGeneSize(5 * Blocks);
@@ -138,7 +128,7 @@ void SetUpTrap(kv::TKvGeneticAlgorithm& GA, int32_t Population, int& FirstHit) {
     GA.SetInitialPopulation(Population);
     GA.SetMutationProbability(0.005);
     GA.SetOnEvaluateFitness([](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
-        F = Trap5(*Item->GetBits());
+        F = kv::examples::Trap5(*Item->GetBits(), Blocks);
     });
     FirstHit = -1;
     GA.SetOnEvolve([&GA, &FirstHit](kv::TObject*) {

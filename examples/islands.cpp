@@ -15,23 +15,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "examples/common/trap5.h"
 #include "kv/ga/KvGeneticAlgorithm.h"
 #include "kv/mpi/KvMPI.h"
 
 namespace {
 
 constexpr int Blocks = 20;
-
-double Trap5(const kv::TKvGABits& Bits) {
-    double Sum = 0;
-    for (int B = 0; B < Blocks; ++B) {
-        int Ones = 0;
-        for (int K = 0; K < 5; ++K)
-            Ones += Bits.GetBit(5 * B + K);
-        Sum += Ones == 5 ? 5 : 4 - Ones;
-    }
-    return Sum;
-}
 
 // The same engine on every rank.
 void SetUp(kv::TKvGeneticAlgorithm& GA, int32_t Population) {
@@ -41,7 +31,7 @@ void SetUp(kv::TKvGeneticAlgorithm& GA, int32_t Population) {
     GA.SetInitialPopulation(Population);
     GA.SetMutationProbability(0.005);
     GA.SetOnEvaluateFitness([](kv::TObject*, kv::TKvGAIndividual* Item, kv::TGAFitness& F) {
-        F = Trap5(*Item->GetBits());
+        F = kv::examples::Trap5(*Item->GetBits(), Blocks);
     });
 }
 
